@@ -1,0 +1,120 @@
+#include "db/Connection.h"
+
+#include "db/Error.h"
+#include "db/FirebirdClient.h"
+
+#include <charconv>
+
+namespace db {
+
+using namespace Firebird;
+
+namespace {
+
+// The fixed attach settings have no provider handle of their own; one
+// dispatcher serves every connection.
+IProvider* provider() {
+    static IProvider* const instance = fb::master()->getDispatcher();
+    return instance;
+}
+
+class XpbBuilder {
+public:
+    XpbBuilder(unsigned kind, ThrowStatusWrapper* status) : builder_(fb::util()->getXpbBuilder(status, kind, nullptr, 0)) {}
+    ~XpbBuilder() { builder_->dispose(); }
+    XpbBuilder(const XpbBuilder&) = delete;
+    XpbBuilder& operator=(const XpbBuilder&) = delete;
+    IXpbBuilder* operator->() const { return builder_; }
+
+private:
+    IXpbBuilder* builder_;
+};
+
+}  // namespace
+
+Connection::Connection() = default;
+
+Connection::~Connection() {
+    if (!attachment_)
+        return;
+    fb::QuietStatus status;
+    attachment_->detach(&status);
+    if (status.failed())
+        attachment_->release();
+}
+
+unsigned Connection::dialect() const {
+    const std::string text = parameters_.value("SQLDialect");
+    unsigned value = 1;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value == 0 ? 1 : value;
+}
+
+void Connection::open() {
+    if (attachment_)
+        return;
+    const std::string database = parameters_.value("Database");
+    try {
+        fb::ThrowingStatus status;
+        XpbBuilder dpb(IXpbBuilder::DPB, &status);
+        dpb->insertString(&status, isc_dpb_user_name, parameters_.value("User_Name").c_str());
+        dpb->insertString(&status, isc_dpb_password, parameters_.value("Password").c_str());
+        const std::string role = parameters_.value("RoleName");
+        if (!role.empty())
+            dpb->insertString(&status, isc_dpb_sql_role_name, role.c_str());
+        dpb->insertInt(&status, isc_dpb_sql_dialect, static_cast<int>(dialect()));
+        // Paths come from the window as UTF-8; say so, so the engine does not
+        // take them for the system code page.
+        dpb->insertTag(&status, isc_dpb_utf8_filename);
+        // No isc_dpb_lc_ctype: text travels as the column's own bytes.
+        attachment_ = provider()->attachDatabase(&status, database.c_str(), dpb->getBufferLength(&status),
+                                                 dpb->getBuffer(&status));
+    } catch (const FbException& failure) {
+        fb::rethrowAsError(failure);
+    }
+    attachedDatabase_ = database;
+    ++attachmentSerial_;
+}
+
+void Connection::close() {
+    if (!attachment_)
+        return;
+    try {
+        fb::ThrowingStatus status;
+        attachment_->detach(&status);  // releases the interface on success
+    } catch (const FbException& failure) {
+        // A connection the server already dropped cannot be detached; it is
+        // gone all the same.
+        attachment_->release();
+        attachment_ = nullptr;
+        attachedDatabase_.clear();
+        fb::rethrowAsError(failure);
+    }
+    attachment_ = nullptr;
+    attachedDatabase_.clear();
+}
+
+IAttachment* Connection::attachment() const {
+    if (!attachment_)
+        throw Error("Connection is not open");
+    return attachment_;
+}
+
+ITransaction* Connection::startTransaction() const {
+    IAttachment* live = attachment();
+    try {
+        fb::ThrowingStatus status;
+        XpbBuilder tpb(IXpbBuilder::TPB, &status);
+        tpb->insertTag(&status, isc_tpb_write);
+        tpb->insertTag(&status, isc_tpb_read_committed);
+        tpb->insertTag(&status, isc_tpb_rec_version);
+        tpb->insertTag(&status, isc_tpb_wait);
+        if (lockTimeoutSeconds_ > 0)
+            tpb->insertInt(&status, isc_tpb_lock_timeout, lockTimeoutSeconds_);
+        return live->startTransaction(&status, tpb->getBufferLength(&status), tpb->getBuffer(&status));
+    } catch (const FbException& failure) {
+        fb::rethrowAsError(failure);
+    }
+}
+
+}  // namespace db

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "db/ConnectionParameters.h"
+
+#include <cstdint>
+#include <string>
+
+namespace Firebird {
+class IAttachment;
+class ITransaction;
+}  // namespace Firebird
+
+namespace db {
+
+// One Firebird connection with the fixed settings of ConnectionParameters.
+// The Database value is the file path; a path without a server prefix is
+// opened by the embedded engine when no server holds the file.
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    ConnectionParameters& parameters() { return parameters_; }
+    const ConnectionParameters& parameters() const { return parameters_; }
+
+    // Attaches to the Database of the parameter list. Does nothing when the
+    // connection is attached already.
+    void open();
+    void close();
+    bool isAttached() const { return attachment_ != nullptr; }
+
+    // The Database value the current attachment was made with.
+    const std::string& attachedDatabase() const { return attachedDatabase_; }
+
+    // How long a statement waits for a row locked by another transaction
+    // before it fails with the server's lock time-out.
+    void setLockTimeoutSeconds(int seconds) { lockTimeoutSeconds_ = seconds; }
+    int lockTimeoutSeconds() const { return lockTimeoutSeconds_; }
+
+    unsigned dialect() const;
+
+    // Counts attachments, so statements can tell that the one they were
+    // prepared on is gone.
+    std::uint64_t attachmentSerial() const { return attachmentSerial_; }
+
+    // For the statement classes of db/: the live attachment (throws when
+    // detached) and a new read-committed, waiting transaction on it.
+    Firebird::IAttachment* attachment() const;
+    Firebird::ITransaction* startTransaction() const;
+
+private:
+    ConnectionParameters parameters_;
+    Firebird::IAttachment* attachment_ = nullptr;
+    std::string attachedDatabase_;
+    int lockTimeoutSeconds_ = 60;
+    std::uint64_t attachmentSerial_ = 0;
+};
+
+}  // namespace db

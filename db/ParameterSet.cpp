@@ -1,0 +1,249 @@
+#include "db/ParameterSet.h"
+
+#include "db/ConnectionParameters.h"
+#include "db/Error.h"
+#include "db/FirebirdClient.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace db {
+
+using namespace Firebird;
+
+namespace {
+
+constexpr unsigned kMaxVaryingLength = 32765;
+constexpr unsigned kMinTextCapacity = 64;
+constexpr unsigned kBlobSegment = 32 * 1024;
+
+bool isTextType(unsigned type) { return type == SQL_TEXT || type == SQL_VARYING; }
+
+unsigned textCapacityFor(std::size_t length) {
+    unsigned capacity = kMinTextCapacity;
+    while (capacity < length && capacity < kMaxVaryingLength)
+        capacity *= 2;
+    return std::min(capacity, kMaxVaryingLength);
+}
+
+ISC_QUAD writeBlob(IAttachment* attachment, ITransaction* transaction, std::string_view bytes) {
+    ISC_QUAD id{};
+    fb::ThrowingStatus status;
+    IBlob* blob = attachment->createBlob(&status, transaction, &id, 0, nullptr);
+    try {
+        for (std::size_t done = 0; done < bytes.size(); done += kBlobSegment) {
+            const auto length = static_cast<unsigned>(std::min<std::size_t>(kBlobSegment, bytes.size() - done));
+            blob->putSegment(&status, length, bytes.data() + done);
+        }
+        blob->close(&status);  // releases the interface on success
+    } catch (...) {
+        fb::QuietStatus quiet;
+        blob->cancel(&quiet);
+        if (quiet.failed())
+            blob->release();
+        throw;
+    }
+    return id;
+}
+
+}  // namespace
+
+ParameterSet::~ParameterSet() { releaseMetadata(); }
+
+void ParameterSet::releaseMetadata() {
+    if (metadata_) {
+        metadata_->release();
+        metadata_ = nullptr;
+    }
+}
+
+void ParameterSet::reset(NamedParameters parsed) {
+    releaseMetadata();
+    buffer_.clear();
+    names_.clear();
+    positions_.clear();
+    values_.clear();
+    groupOfPosition_.assign(parsed.names.size(), -1);
+    slots_.assign(parsed.names.size(), Slot{});
+    for (unsigned position = 0; position < parsed.names.size(); ++position) {
+        const std::string& name = parsed.names[position];
+        auto found = std::find_if(names_.begin(), names_.end(),
+                                  [&](const std::string& known) { return equalsIgnoringCase(known, name); });
+        int group;
+        if (found == names_.end()) {
+            group = static_cast<int>(names_.size());
+            names_.push_back(name);
+            positions_.emplace_back();
+            values_.emplace_back();
+        } else {
+            group = static_cast<int>(found - names_.begin());
+        }
+        positions_[static_cast<std::size_t>(group)].push_back(position);
+        groupOfPosition_[position] = group;
+    }
+}
+
+int ParameterSet::indexOf(std::string_view name) const {
+    auto found = std::find_if(names_.begin(), names_.end(),
+                              [&](const std::string& known) { return equalsIgnoringCase(known, name); });
+    if (found == names_.end())
+        throw Error("Parameter '" + std::string(name) + "' not found");
+    return static_cast<int>(found - names_.begin());
+}
+
+ParameterSet::Value& ParameterSet::valueAt(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= values_.size())
+        throw Error("Parameter index out of range");
+    return values_[static_cast<std::size_t>(index)];
+}
+
+void ParameterSet::setText(int index, std::string_view bytes) {
+    Value& value = valueAt(index);
+    if (bytes.size() > kMaxVaryingLength)
+        throw Error("Text parameter of " + std::to_string(bytes.size()) + " bytes is longer than " +
+                    std::to_string(kMaxVaryingLength) + " bytes");
+    value.kind = Kind::Text;
+    value.bytes.assign(bytes);
+}
+
+void ParameterSet::setDouble(int index, double number) {
+    Value& value = valueAt(index);
+    value.kind = Kind::Double;
+    value.number = number;
+}
+
+void ParameterSet::setDate(int index, const DateTime& date) {
+    Value& value = valueAt(index);
+    value.kind = Kind::Date;
+    value.date = date.dateOnly();
+}
+
+void ParameterSet::setInteger(int index, std::int32_t integer) {
+    Value& value = valueAt(index);
+    value.kind = Kind::Integer;
+    value.integer = integer;
+}
+
+void ParameterSet::setBlob(int index, std::string_view bytes) {
+    Value& value = valueAt(index);
+    value.kind = Kind::Blob;
+    value.bytes.assign(bytes);
+}
+
+bool ParameterSet::layoutFits() const {
+    if (!metadata_)
+        return false;
+    for (std::size_t position = 0; position < slots_.size(); ++position) {
+        const Value& value = values_[static_cast<std::size_t>(groupOfPosition_[position])];
+        const Slot& slot = slots_[position];
+        if (value.kind != slot.kind)
+            return false;
+        if (value.kind == Kind::Text && value.bytes.size() > slot.capacity)
+            return false;
+    }
+    return true;
+}
+
+void ParameterSet::rebuildLayout(IMessageMetadata* described) {
+    releaseMetadata();
+    fb::ThrowingStatus status;
+    IMetadataBuilder* builder = described->getBuilder(&status);
+    try {
+        for (unsigned position = 0; position < slots_.size(); ++position) {
+            const Value& value = values_[static_cast<std::size_t>(groupOfPosition_[position])];
+            Slot& slot = slots_[position];
+            slot.kind = value.kind;
+            const unsigned describedType = described->getType(&status, position) & ~1u;
+            switch (value.kind) {
+            case Kind::Null:
+                // Keep the described type; only the null flag is sent.
+                break;
+            case Kind::Text:
+                slot.capacity = std::max(textCapacityFor(value.bytes.size()), slot.capacity);
+                builder->setType(&status, position, SQL_VARYING + 1);
+                builder->setLength(&status, position, slot.capacity);
+                builder->setCharSet(&status, position,
+                                    isTextType(describedType) ? described->getCharSet(&status, position) : 0);
+                builder->setScale(&status, position, 0);
+                break;
+            case Kind::Double:
+                builder->setType(&status, position, SQL_DOUBLE + 1);
+                builder->setLength(&status, position, sizeof(double));
+                builder->setScale(&status, position, 0);
+                break;
+            case Kind::Date:
+                // A timestamp at midnight: dialect 1 has no date-only type.
+                builder->setType(&status, position, SQL_TIMESTAMP + 1);
+                builder->setLength(&status, position, sizeof(ISC_TIMESTAMP));
+                builder->setScale(&status, position, 0);
+                break;
+            case Kind::Integer:
+                builder->setType(&status, position, SQL_LONG + 1);
+                builder->setLength(&status, position, sizeof(ISC_LONG));
+                builder->setScale(&status, position, 0);
+                break;
+            case Kind::Blob:
+                builder->setType(&status, position, SQL_BLOB + 1);
+                builder->setLength(&status, position, sizeof(ISC_QUAD));
+                builder->setSubType(&status, position, describedType == SQL_BLOB ? described->getSubType(&status, position) : 0);
+                builder->setScale(&status, position, 0);
+                break;
+            }
+        }
+        metadata_ = builder->getMetadata(&status);
+        builder->release();
+    } catch (...) {
+        builder->release();
+        throw;
+    }
+    for (unsigned position = 0; position < slots_.size(); ++position) {
+        slots_[position].offset = metadata_->getOffset(&status, position);
+        slots_[position].nullOffset = metadata_->getNullOffset(&status, position);
+    }
+    buffer_.assign(metadata_->getMessageLength(&status), 0);
+}
+
+void ParameterSet::buildMessage(IMessageMetadata* described, IAttachment* attachment, ITransaction* transaction) {
+    if (slots_.empty())
+        return;
+    try {
+        if (!layoutFits())
+            rebuildLayout(described);
+        for (std::size_t position = 0; position < slots_.size(); ++position) {
+            const Value& value = values_[static_cast<std::size_t>(groupOfPosition_[position])];
+            const Slot& slot = slots_[position];
+            unsigned char* field = buffer_.data() + slot.offset;
+            *reinterpret_cast<short*>(buffer_.data() + slot.nullOffset) = value.kind == Kind::Null ? -1 : 0;
+            switch (value.kind) {
+            case Kind::Null:
+                break;
+            case Kind::Text: {
+                const auto length = static_cast<unsigned short>(value.bytes.size());
+                std::memcpy(field, &length, sizeof length);
+                std::memcpy(field + sizeof length, value.bytes.data(), value.bytes.size());
+                break;
+            }
+            case Kind::Double:
+                std::memcpy(field, &value.number, sizeof value.number);
+                break;
+            case Kind::Date: {
+                ISC_TIMESTAMP stamp{value.date.firebirdDate(), 0};
+                std::memcpy(field, &stamp, sizeof stamp);
+                break;
+            }
+            case Kind::Integer:
+                std::memcpy(field, &value.integer, sizeof value.integer);
+                break;
+            case Kind::Blob: {
+                const ISC_QUAD id = writeBlob(attachment, transaction, value.bytes);
+                std::memcpy(field, &id, sizeof id);
+                break;
+            }
+            }
+        }
+    } catch (const FbException& failure) {
+        fb::rethrowAsError(failure);
+    }
+}
+
+}  // namespace db

@@ -1,0 +1,87 @@
+#include "db/PreparedSql.h"
+
+#include "db/Connection.h"
+#include "db/Error.h"
+#include "db/FirebirdClient.h"
+#include "db/Transaction.h"
+
+#include <initializer_list>
+
+namespace db {
+
+using namespace Firebird;
+
+PreparedSql::~PreparedSql() { freePrepared(); }
+
+void PreparedSql::attach(Connection& connection) {
+    freePrepared();
+    connection_ = &connection;
+}
+
+Connection& PreparedSql::connection() const {
+    if (!connection_)
+        throw Error("Statement has no connection");
+    return *connection_;
+}
+
+void PreparedSql::clearSql() {
+    freePrepared();
+    sql_.clear();
+    positionalSql_.clear();
+    parameters_.reset({});
+}
+
+void PreparedSql::addSql(std::string_view text) {
+    freePrepared();
+    if (!sql_.empty())
+        sql_ += '\n';
+    sql_ += text;
+    NamedParameters parsed = parseNamedParameters(sql_);
+    positionalSql_ = parsed.positionalSql;
+    parameters_.reset(std::move(parsed));
+}
+
+void PreparedSql::freePrepared() {
+    for (IMessageMetadata** metadata : {&inputMetadata_, &outputMetadata_}) {
+        if (*metadata)
+            (*metadata)->release();
+        *metadata = nullptr;
+    }
+    if (!statement_)
+        return;
+    // A statement whose attachment is gone can only be released.
+    if (connection_ && connection_->isAttached() && connection_->attachmentSerial() == preparedOnAttachment_) {
+        fb::QuietStatus status;
+        statement_->free(&status);
+        if (status.failed())
+            statement_->release();
+    } else {
+        statement_->release();
+    }
+    statement_ = nullptr;
+}
+
+IStatement* PreparedSql::prepared() {
+    Connection& target = connection();
+    if (statement_ && preparedOnAttachment_ != target.attachmentSerial())
+        freePrepared();
+    if (statement_)
+        return statement_;
+    if (sql_.empty())
+        throw Error("SQL statement is empty");
+    Transaction transaction(target);
+    preparedOnAttachment_ = target.attachmentSerial();
+    try {
+        fb::ThrowingStatus status;
+        statement_ = target.attachment()->prepare(&status, transaction.handle(), 0, positionalSql_.c_str(),
+                                                  target.dialect(), IStatement::PREPARE_PREFETCH_METADATA);
+        inputMetadata_ = statement_->getInputMetadata(&status);
+        outputMetadata_ = statement_->getOutputMetadata(&status);
+    } catch (const FbException& failure) {
+        fb::rethrowAsError(failure);
+    }
+    transaction.commit();
+    return statement_;
+}
+
+}  // namespace db

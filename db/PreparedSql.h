@@ -1,0 +1,58 @@
+#pragma once
+
+#include "db/ParameterSet.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace Firebird {
+class IMessageMetadata;
+class IStatement;
+}  // namespace Firebird
+
+namespace db {
+
+class Connection;
+
+// What the central statement and the branch query share: the statement
+// text, its named parameters, and a prepared handle that lives until the
+// text changes. Internal to db/.
+class PreparedSql {
+public:
+    PreparedSql() = default;
+    ~PreparedSql();
+    PreparedSql(const PreparedSql&) = delete;
+    PreparedSql& operator=(const PreparedSql&) = delete;
+
+    void attach(Connection& connection);
+    bool isAttached() const { return connection_ != nullptr; }
+
+    void clearSql();
+    void addSql(std::string_view text);
+    const std::string& sql() const { return sql_; }
+
+    ParameterSet& parameters() { return parameters_; }
+
+protected:
+    Connection& connection() const;
+    // The prepared statement, prepared now if the text changed or the
+    // connection was re-attached since.
+    Firebird::IStatement* prepared();
+    void freePrepared();
+    // Described metadata of the prepared statement, owned here.
+    Firebird::IMessageMetadata* inputMetadata() const { return inputMetadata_; }
+    Firebird::IMessageMetadata* outputMetadata() const { return outputMetadata_; }
+
+private:
+    Connection* connection_ = nullptr;
+    std::string sql_;
+    std::string positionalSql_;
+    ParameterSet parameters_;
+    Firebird::IStatement* statement_ = nullptr;
+    Firebird::IMessageMetadata* inputMetadata_ = nullptr;
+    Firebird::IMessageMetadata* outputMetadata_ = nullptr;
+    std::uint64_t preparedOnAttachment_ = 0;
+};
+
+}  // namespace db

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "db/DateTime.h"
+#include "db/PreparedSql.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Firebird {
+class IResultSet;
+}
+
+namespace db {
+
+class Transaction;
+
+// A forward-only select (the branch query). open() executes it in a
+// transaction of its own and stands on the first row; that transaction is
+// committed when the result is exhausted or the query is closed. first() on
+// a result that has moved runs the select again.
+//
+// Fields are found by name without regard to letter case; when two columns
+// share a name the first in select order is found. A NULL reads as empty
+// text, 0, the zero date-time or no bytes.
+class Query : public PreparedSql {
+public:
+    Query() = default;
+    explicit Query(Connection& connection) { attach(connection); }
+    ~Query();
+
+    int paramIndex(std::string_view name) { return parameters().indexOf(name); }
+    void setText(int index, std::string_view bytes) { parameters().setText(index, bytes); }
+
+    void open();
+    void close();
+    bool isOpen() const { return resultSet_ != nullptr || eof_; }
+    // True when the open result holds no row at all.
+    bool isEmpty() const { return eof_ && !hadRow_; }
+
+    void first();
+    void next();
+    bool eof() const { return eof_; }
+
+    int fieldCount() const { return static_cast<int>(fields_.size()); }
+    const std::string& fieldName(int index) const;
+    // Throws db::Error "Field 'Name' not found" when the result has none.
+    int fieldIndex(std::string_view name) const;
+
+    bool isNull(int index) const;
+    std::string asText(int index) const;
+    double asDouble(int index) const;
+    DateTime asDateTime(int index) const;
+    std::int32_t asInteger(int index) const;
+    std::string asBytes(int index) const;
+
+private:
+    struct Field {
+        std::string name;
+        unsigned type = 0;
+        int subType = 0;
+        int scale = 0;
+        unsigned length = 0;
+        unsigned offset = 0;
+        unsigned nullOffset = 0;
+    };
+
+    void describeFields();
+    void fetch();
+    void finish();
+    const Field& field(int index) const;
+    const unsigned char* data(const Field& field) const { return row_.data() + field.offset; }
+    std::string readBlob(const Field& field) const;
+    std::int64_t scaledInteger(const Field& field) const;
+
+    std::vector<Field> fields_;
+    std::vector<unsigned char> row_;
+    std::unique_ptr<Transaction> transaction_;
+    Firebird::IResultSet* resultSet_ = nullptr;
+    bool eof_ = false;
+    bool hadRow_ = false;
+    bool onFirstRow_ = false;
+};
+
+}  // namespace db

@@ -1,0 +1,26 @@
+#include "db/Statement.h"
+
+#include "db/Connection.h"
+#include "db/FirebirdClient.h"
+#include "db/Transaction.h"
+
+namespace db {
+
+using namespace Firebird;
+
+void Statement::execute() {
+    IStatement* statement = prepared();
+    Transaction transaction(connection());
+    ParameterSet& values = parameters();
+    values.buildMessage(inputMetadata(), connection().attachment(), transaction.handle());
+    try {
+        fb::ThrowingStatus status;
+        statement->execute(&status, transaction.handle(), values.metadata(), values.metadata() ? values.buffer() : nullptr,
+                           nullptr, nullptr);
+    } catch (const FbException& failure) {
+        fb::rethrowAsError(failure);
+    }
+    transaction.commit();
+}
+
+}  // namespace db

@@ -1,0 +1,41 @@
+#include "db/Transaction.h"
+
+#include "db/Connection.h"
+#include "db/FirebirdClient.h"
+
+namespace db {
+
+Transaction::Transaction(const Connection& connection) : transaction_(connection.startTransaction()) {}
+
+Transaction::~Transaction() {
+    if (!transaction_)
+        return;
+    fb::QuietStatus status;
+    transaction_->rollback(&status);
+    if (status.failed())
+        transaction_->release();
+}
+
+void Transaction::commit() {
+    try {
+        fb::ThrowingStatus status;
+        transaction_->commit(&status);  // releases the interface on success
+        transaction_ = nullptr;
+    } catch (const Firebird::FbException& failure) {
+        fb::rethrowAsError(failure);
+    }
+}
+
+void Transaction::rollback() {
+    if (!transaction_)
+        return;
+    try {
+        fb::ThrowingStatus status;
+        transaction_->rollback(&status);
+        transaction_ = nullptr;
+    } catch (const Firebird::FbException& failure) {
+        fb::rethrowAsError(failure);
+    }
+}
+
+}  // namespace db

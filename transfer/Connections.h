@@ -1,0 +1,23 @@
+#pragma once
+
+#include "transfer/ProgressView.h"
+
+#include <string>
+
+namespace db {
+class Connection;
+}
+
+namespace transfer {
+
+// Opens the central connection on `caminhoCentral` (the central path field).
+// When it is attached to another file than that, it is re-attached to this
+// one. On failure shows the error box and returns false.
+bool ConectaBancoCentralizador(db::Connection& conexaoCentralizador, const std::string& caminhoCentral,
+                               UserMessages& messages);
+
+// Detaches the branch connection and attaches it to `pCaminhoBanco`. On
+// failure shows the warning box and returns false.
+bool ConectaBancoFilial(db::Connection& conexaoFilial, const std::string& pCaminhoBanco, UserMessages& messages);
+
+}  // namespace transfer

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+namespace transfer {
+
+// What the copy loop shows while it runs. The window implements it with its
+// label, gauge and log; tests implement it with a recorder. Texts are UTF-8.
+class ProgressView {
+public:
+    virtual ~ProgressView() = default;
+
+    // Sets the progress label and repaints it at once.
+    virtual void setProgressText(const std::string& text) = 0;
+    virtual void setGaugeMaximum(int maximum) = 0;
+    // Adds one to the gauge position, never beyond its maximum.
+    virtual void stepGauge() = 0;
+    virtual void resetGauge() = 0;
+    // Lets the event loop handle what is pending, then returns.
+    virtual void processEvents() = 0;
+    virtual void appendLog(const std::string& line) = 0;
+    // Asked once per row, after the row is finished: true ends the run
+    // before the next row (the window is being closed).
+    virtual bool stopRequested() const { return false; }
+};
+
+// The message boxes the engine shows. The window shows real modal boxes;
+// tests record the texts. Texts are UTF-8.
+class UserMessages {
+public:
+    virtual ~UserMessages() = default;
+    virtual void information(const std::string& text) = 0;
+    virtual void warning(const std::string& text) = 0;
+    virtual void error(const std::string& text) = 0;
+};
+
+}  // namespace transfer

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "transfer/ProgressView.h"
+#include "transfer/RowCopy.h"
+#include "transfer/TableProfile.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace db {
+class Connection;
+}
+
+namespace transfer {
+
+// A failure that ends a table job, and with it the run. Its message starts
+// with "Erro ao converter os dados! Motivo: ".
+class ConversionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct JobResult {
+    bool branchOpened = false;
+    CopyTally tally;
+};
+
+// The two connections a job works with; owned by the window.
+struct Connections {
+    db::Connection& central;
+    db::Connection& branch;
+};
+
+// Attaches the branch connection to the entry's file, selects the profile's
+// table for the company code and copies it into the central database. A
+// branch file that cannot be opened has been reported to the user and gives
+// branchOpened false. Any other failure throws ConversionError. The label is
+// blanked and the gauge reset whatever happens.
+JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
+                      const TableProfile& profile, ProgressView& view, UserMessages& messages);
+
+JobResult ConverteDocuRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
+                          ProgressView& view, UserMessages& messages);
+JobResult ConverteMoviRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
+                          ProgressView& view, UserMessages& messages);
+
+}  // namespace transfer

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace transfer {
+
+enum class ReadKind { Text, Double, DateTime, Integer, Bytes };
+enum class WriteKind { Text, Double, Date, Integer, Blob };
+
+// One column of a table's copy: the branch field read in one kind, the
+// central parameter set in another. Names are matched without letter case.
+struct ColumnMapping {
+    std::string field;
+    ReadKind read;
+    std::string parameter;
+    WriteKind write;
+};
+
+// Everything that differs between the two copied tables.
+struct TableProfile {
+    std::string selectSql;       // branch select, one :CODEMPRESA parameter
+    std::string upsertSql;       // central UPDATE OR INSERT
+    std::string progressPrefix;  // "Integrando Documento: "
+    std::string logPrefix;       // "DOCUREC: Documento = "
+    std::string keyField;        // "CodDocto"
+    std::vector<ColumnMapping> columns;
+};
+
+}  // namespace transfer

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "transfer/TableProfile.h"
+
+#include <string>
+
+namespace transfer {
+
+// Receivable documents.
+std::string QuerySelectDocuRecFilial();
+std::string QueryInsertDocuRecCentral();
+const TableProfile& docuRecProfile();
+
+// Receivable movements.
+std::string QuerySelectMoviRecFilial();
+std::string QueryInsertMoviRecCentral();
+const TableProfile& moviRecProfile();
+
+}  // namespace transfer
