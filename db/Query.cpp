@@ -104,6 +104,10 @@ bool parseDateTime(std::string_view text, DateTime& value) {
 
 }  // namespace
 
+Query::Query() = default;
+
+Query::Query(Connection& connection) { attach(connection); }
+
 Query::~Query() { close(); }
 
 void Query::close() {

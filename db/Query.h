@@ -27,9 +27,11 @@ class Transaction;
 // text, 0, the zero date-time or no bytes.
 class Query : public PreparedSql {
 public:
-    Query() = default;
-    explicit Query(Connection& connection) { attach(connection); }
+    Query();
+    explicit Query(Connection& connection);
     ~Query();
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
 
     int paramIndex(std::string_view name) { return parameters().indexOf(name); }
     void setText(int index, std::string_view bytes) { parameters().setText(index, bytes); }

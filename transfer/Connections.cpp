@@ -1,0 +1,42 @@
+#include "transfer/Connections.h"
+
+#include "db/Connection.h"
+#include "db/Error.h"
+#include "transfer/DisplayText.h"
+
+namespace transfer {
+
+bool ConectaBancoCentralizador(db::Connection& conexaoCentralizador, const std::string& caminhoCentral,
+                               UserMessages& messages) {
+    try {
+        if (caminhoCentral.empty())
+            throw db::Error("Caminho do banco centralizador não informado!");
+        conexaoCentralizador.parameters().setValue("database", caminhoCentral);
+        // Rows must go to the file the window shows: a connection still
+        // attached to an earlier choice is moved to the new one.
+        if (conexaoCentralizador.isAttached() && conexaoCentralizador.attachedDatabase() != caminhoCentral)
+            conexaoCentralizador.close();
+        conexaoCentralizador.open();
+        return true;
+    } catch (const std::exception& failure) {
+        messages.error(std::string("Não foi possível conectar ao banco de dados Centralizador") + "\r" +
+                       "Motivo: " + displayText(failure.what()));
+        return false;
+    }
+}
+
+bool ConectaBancoFilial(db::Connection& conexaoFilial, const std::string& pCaminhoBanco, UserMessages& messages) {
+    try {
+        if (conexaoFilial.isAttached())
+            conexaoFilial.close();
+        conexaoFilial.parameters().setValue("database", pCaminhoBanco);
+        conexaoFilial.open();
+        return true;
+    } catch (const std::exception& failure) {
+        messages.warning("Erro ao conectar no banco de dados: " + pCaminhoBanco + " Motivo: " +
+                         displayText(failure.what()));
+        return false;
+    }
+}
+
+}  // namespace transfer

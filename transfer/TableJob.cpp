@@ -1,0 +1,64 @@
+#include "transfer/TableJob.h"
+
+#include "db/Query.h"
+#include "db/Statement.h"
+#include "transfer/Connections.h"
+#include "transfer/DisplayText.h"
+#include "transfer/Tables.h"
+
+namespace transfer {
+
+namespace {
+
+// Leaves the progress display blank between jobs, however a job ends.
+class ProgressReset {
+public:
+    explicit ProgressReset(ProgressView& view) : view_(view) {}
+    ~ProgressReset() {
+        view_.setProgressText("");
+        view_.resetGauge();
+    }
+    ProgressReset(const ProgressReset&) = delete;
+    ProgressReset& operator=(const ProgressReset&) = delete;
+
+private:
+    ProgressView& view_;
+};
+
+}  // namespace
+
+JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
+                      const TableProfile& profile, ProgressView& view, UserMessages& messages) {
+    ProgressReset reset(view);
+    JobResult result;
+    try {
+        db::Statement central;
+        db::Query branch;
+        if (!ConectaBancoFilial(connections.branch, pBancoFilial, messages))
+            return result;
+        result.branchOpened = true;
+        central.attach(connections.central);
+        branch.attach(connections.branch);
+        branch.clearSql();
+        branch.addSql(profile.selectSql);
+        branch.setText(branch.paramIndex("CodEmpresa"), pEmpresa);
+        branch.open();
+        if (!branch.isEmpty())
+            result.tally = copyRows(central, branch, profile, view);
+    } catch (const std::exception& failure) {
+        throw ConversionError("Erro ao converter os dados! Motivo: " + displayText(failure.what()));
+    }
+    return result;
+}
+
+JobResult ConverteDocuRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
+                          ProgressView& view, UserMessages& messages) {
+    return runTableJob(connections, pBancoFilial, pEmpresa, docuRecProfile(), view, messages);
+}
+
+JobResult ConverteMoviRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
+                          ProgressView& view, UserMessages& messages) {
+    return runTableJob(connections, pBancoFilial, pEmpresa, moviRecProfile(), view, messages);
+}
+
+}  // namespace transfer
