@@ -104,14 +104,19 @@ ITransaction* Connection::startTransaction() const {
     IAttachment* live = attachment();
     try {
         fb::ThrowingStatus status;
-        XpbBuilder tpb(IXpbBuilder::TPB, &status);
-        tpb->insertTag(&status, isc_tpb_write);
-        tpb->insertTag(&status, isc_tpb_read_committed);
-        tpb->insertTag(&status, isc_tpb_rec_version);
-        tpb->insertTag(&status, isc_tpb_wait);
-        if (lockTimeoutSeconds_ > 0)
-            tpb->insertInt(&status, isc_tpb_lock_timeout, lockTimeoutSeconds_);
-        return live->startTransaction(&status, tpb->getBufferLength(&status), tpb->getBuffer(&status));
+        if (transactionParameters_.empty()) {
+            XpbBuilder tpb(IXpbBuilder::TPB, &status);
+            tpb->insertTag(&status, isc_tpb_write);
+            tpb->insertTag(&status, isc_tpb_read_committed);
+            tpb->insertTag(&status, isc_tpb_rec_version);
+            tpb->insertTag(&status, isc_tpb_wait);
+            if (lockTimeoutSeconds_ > 0)
+                tpb->insertInt(&status, isc_tpb_lock_timeout, lockTimeoutSeconds_);
+            const unsigned char* bytes = tpb->getBuffer(&status);
+            transactionParameters_.assign(bytes, bytes + tpb->getBufferLength(&status));
+        }
+        return live->startTransaction(&status, static_cast<unsigned>(transactionParameters_.size()),
+                                      transactionParameters_.data());
     } catch (const FbException& failure) {
         fb::rethrowAsError(failure);
     }

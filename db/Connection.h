@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace Firebird {
 class IAttachment;
@@ -36,7 +37,10 @@ public:
 
     // How long a statement waits for a row locked by another transaction
     // before it fails with the server's lock time-out.
-    void setLockTimeoutSeconds(int seconds) { lockTimeoutSeconds_ = seconds; }
+    void setLockTimeoutSeconds(int seconds) {
+        lockTimeoutSeconds_ = seconds;
+        transactionParameters_.clear();
+    }
     int lockTimeoutSeconds() const { return lockTimeoutSeconds_; }
 
     unsigned dialect() const;
@@ -55,6 +59,8 @@ private:
     Firebird::IAttachment* attachment_ = nullptr;
     std::string attachedDatabase_;
     int lockTimeoutSeconds_ = 60;
+    // Built once: every statement starts a transaction with the same settings.
+    mutable std::vector<unsigned char> transactionParameters_;
     std::uint64_t attachmentSerial_ = 0;
 };
 
