@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run clean
+.PHONY: deps configure build test run clean package
 
 deps:
 	bash scripts/install-deps
@@ -17,3 +17,6 @@ test: build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB

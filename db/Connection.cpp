@@ -63,9 +63,10 @@ void Connection::open() {
         if (!role.empty())
             dpb->insertString(&status, isc_dpb_sql_role_name, role.c_str());
         dpb->insertInt(&status, isc_dpb_sql_dialect, static_cast<int>(dialect()));
-        // Paths come from the window as UTF-8; say so, so the engine does not
-        // take them for the system code page.
-        dpb->insertTag(&status, isc_dpb_utf8_filename);
+        // The path goes to the engine as the bytes the file system holds
+        // (UTF-8 on this platform). Declaring it UTF-8 would make the engine
+        // recode it to the locale's character set, which fails for
+        // non-ASCII names under the C locale.
         // No isc_dpb_lc_ctype: text travels as the column's own bytes.
         attachment_ = provider()->attachDatabase(&status, database.c_str(), dpb->getBufferLength(&status),
                                                  dpb->getBuffer(&status));

@@ -2,12 +2,31 @@
 
 #include "db/Error.h"
 
+#include <clocale>
+#include <cstring>
+#include <langinfo.h>
 #include <vector>
 
 namespace db::fb {
 
+namespace {
+
+// The client hands a database path to the engine through the process's
+// character-type locale. Under the C locale (ASCII) a path with non-ASCII
+// letters is refused, so text handling is switched to UTF-8, the encoding
+// of file names here, unless the locale is UTF-8 already.
+void useUtf8CharacterTypes() {
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+}
+
+}  // namespace
+
 Firebird::IMaster* master() {
-    static Firebird::IMaster* const instance = Firebird::fb_get_master_interface();
+    static Firebird::IMaster* const instance = [] {
+        useUtf8CharacterTypes();
+        return Firebird::fb_get_master_interface();
+    }();
     return instance;
 }
 
