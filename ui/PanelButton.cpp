@@ -1,0 +1,81 @@
+#include "ui/PanelButton.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace ui {
+
+namespace {
+
+// A click is a left press and release on the same control, as a button has it.
+bool releasedInside(const QWidget* widget, const QMouseEvent* event) {
+    return event->button() == Qt::LeftButton && widget->rect().contains(event->position().toPoint());
+}
+
+}  // namespace
+
+Picture::Picture(QWidget* parent) : QWidget(parent) {}
+
+void Picture::setPixmap(const QPixmap& pixmap) {
+    pixmap_ = pixmap;
+    update();
+}
+
+void Picture::paintEvent(QPaintEvent*) {
+    if (pixmap_.isNull()) return;
+    QSize size = pixmap_.size();
+    if (size.width() > width() || size.height() > height()) size = size.scaled(this->size(), Qt::KeepAspectRatio);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(QRect(QPoint(0, 0), size), pixmap_);
+}
+
+PanelPicture::PanelPicture(QWidget* parent) : Picture(parent) {}
+
+void PanelPicture::mousePressEvent(QMouseEvent* event) { pressed_ = event->button() == Qt::LeftButton; }
+
+void PanelPicture::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = pressed_ && releasedInside(this, event);
+    pressed_ = false;
+    if (click) emit clicked();
+}
+
+void PanelPicture::enterEvent(QEnterEvent*) { emit mouseEntered(); }
+
+void PanelPicture::leaveEvent(QEvent*) { emit mouseLeft(); }
+
+PanelButton::PanelButton(QWidget* parent) : QFrame(parent), picture_(new PanelPicture(this)) {
+    setFrameShape(QFrame::NoFrame);
+    setAutoFillBackground(true);
+    // Tab reaches the panel; a mouse click runs its command without moving the focus.
+    setFocusPolicy(Qt::TabFocus);
+    connect(picture_, &PanelPicture::clicked, this, &PanelButton::clicked);
+}
+
+void PanelButton::setColor(const QColor& color) {
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, color);
+    setPalette(colours);
+}
+
+QColor PanelButton::color() const { return palette().color(QPalette::Window); }
+
+void PanelButton::mousePressEvent(QMouseEvent* event) { pressed_ = event->button() == Qt::LeftButton; }
+
+void PanelButton::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = pressed_ && releasedInside(this, event);
+    pressed_ = false;
+    if (click) emit clicked();
+}
+
+void PanelButton::focusInEvent(QFocusEvent* event) {
+    QFrame::focusInEvent(event);
+    emit focusEntered();
+}
+
+void PanelButton::focusOutEvent(QFocusEvent* event) {
+    QFrame::focusOutEvent(event);
+    emit focusExited();
+}
+
+}  // namespace ui

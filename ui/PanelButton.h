@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QColor>
+#include <QFrame>
+#include <QPixmap>
+#include <QWidget>
+
+namespace ui {
+
+// A picture drawn from the top-left corner, scaled down to fit its control
+// with its proportions kept and never scaled up.
+class Picture : public QWidget {
+    Q_OBJECT
+public:
+    explicit Picture(QWidget* parent = nullptr);
+
+    void setPixmap(const QPixmap& pixmap);
+    const QPixmap& pixmap() const { return pixmap_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QPixmap pixmap_;
+};
+
+// The picture inside a panel button: it reports clicks and the mouse
+// entering and leaving it, so the window can colour its panel.
+class PanelPicture : public Picture {
+    Q_OBJECT
+public:
+    explicit PanelPicture(QWidget* parent = nullptr);
+
+signals:
+    void clicked();
+    void mouseEntered();
+    void mouseLeft();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    bool pressed_ = false;
+};
+
+// A flat coloured square that works as a button: it takes the focus with
+// Tab, reports focus changes and clicks on itself or on its picture.
+class PanelButton : public QFrame {
+    Q_OBJECT
+public:
+    explicit PanelButton(QWidget* parent = nullptr);
+
+    void setColor(const QColor& color);
+    QColor color() const;
+
+    PanelPicture* picture() const { return picture_; }
+
+    // Runs the command bound to the panel, as a click does.
+    void click() { emit clicked(); }
+
+signals:
+    void clicked();
+    void focusEntered();
+    void focusExited();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    PanelPicture* picture_;
+    bool pressed_ = false;
+};
+
+}  // namespace ui
