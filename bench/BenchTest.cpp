@@ -1,0 +1,242 @@
+#include "BranchData.h"
+#include "EngineRun.h"
+#include "LimitLoop.h"
+#include "Report.h"
+#include "TestDatabases.h"
+#include "transfer/Tables.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace {
+
+using bench::BranchRowSource;
+
+// --- the limit loop's statements, derived from the program's own ---------
+
+TEST(LimitStatements, CarryEveryColumnOfTheProgramsUpserts) {
+    EXPECT_EQ(bench::upsertColumns(transfer::QueryInsertDocuRecCentral()).size(), 48u);
+    EXPECT_EQ(bench::upsertColumns(transfer::QueryInsertMoviRecCentral()).size(), 38u);
+
+    for (const bench::LimitTable& table : {bench::limitDocuRec(), bench::limitMoviRec()}) {
+        EXPECT_EQ(table.upsert.find(':'), std::string::npos) << table.upsert;
+        const auto markers = std::count(table.upsert.begin(), table.upsert.end(), '?');
+        EXPECT_EQ(static_cast<std::size_t>(markers), table.dateOnly.size());
+        EXPECT_EQ(std::count(table.select.begin(), table.select.end(), '?'), 1) << table.select;
+    }
+    // DT_VENDA, DT_EMISSAO, DT_VENCIMENTO; DT_MOVIMENTO, DT_VENCIMENTO.
+    // DATAHORA keeps its time: it is copied as text.
+    const auto dateOnly = [](const bench::LimitTable& table) {
+        return std::count(table.dateOnly.begin(), table.dateOnly.end(), true);
+    };
+    EXPECT_EQ(dateOnly(bench::limitDocuRec()), 3);
+    EXPECT_EQ(dateOnly(bench::limitMoviRec()), 2);
+}
+
+TEST(LimitStatements, MarkersAndColumnListsAreParsed) {
+    EXPECT_EQ(bench::positionalMarkers("UPDATE OR INSERT INTO T (A, B_1) VALUES (:A, :B_1)"),
+              "UPDATE OR INSERT INTO T (A, B_1) VALUES (?, ?)");
+    EXPECT_EQ(bench::positionalMarkers("SELECT 1 FROM T WHERE X = :X1 AND Y = 2"), "SELECT 1 FROM T WHERE X = ? AND Y = 2");
+    EXPECT_EQ(bench::upsertColumns("UPDATE OR INSERT INTO T (A,\n  B , C) VALUES (:A, :B, :C)"),
+              (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_THROW(bench::upsertColumns("DELETE FROM T"), std::invalid_argument);
+    EXPECT_THROW(bench::upsertColumns("UPDATE OR INSERT INTO T (A,,B) VALUES (:A, :B)"), std::invalid_argument);
+}
+
+// --- the generated branch data -------------------------------------------
+
+TEST(BranchRows, AreDeterministicForASeed) {
+    BranchRowSource first(7), second(7), other(8);
+    for (long number = 0; number < 20; ++number) {
+        const auto row = first.document(number);
+        EXPECT_EQ(row, second.document(number));
+        EXPECT_EQ(first.movementCountForLastDocument(), second.movementCountForLastDocument());
+        for (int instalment = 1; instalment <= first.movementCountForLastDocument(); ++instalment)
+            EXPECT_EQ(first.movement(instalment), second.movement(instalment));
+    }
+    bool differs = false;
+    BranchRowSource again(7);
+    for (long number = 0; number < 20; ++number)
+        differs |= again.document(number) != other.document(number);
+    EXPECT_TRUE(differs);
+}
+
+TEST(BranchRows, HaveTheRealisticMix) {
+    BranchRowSource source;
+    const auto& columns = BranchRowSource::documentColumns();
+    const auto column = [&](const std::string& name) {
+        return static_cast<std::size_t>(std::find(columns.begin(), columns.end(), name) - columns.begin());
+    };
+    const std::size_t blob = BranchRowSource::documentBlobColumn();
+    ASSERT_EQ(columns[blob], "ANOTACOES");
+
+    const long documents = 2000;
+    long movements = 0, nullCells = 0, cells = 0, accented = 0, emptyBlobs = 0, nullBlobs = 0, timed = 0;
+    std::map<std::string, long> perCode;
+    std::set<std::string> keys;
+    std::size_t shortestBlob = 100000, longestBlob = 0;
+    for (long number = 0; number < documents; ++number) {
+        const auto row = source.document(number);
+        ASSERT_EQ(row.size(), columns.size());
+        ++perCode[*row[0]];
+        EXPECT_TRUE(keys.insert(*row[0] + "/" + *row[1] + "/" + *row[2]).second) << "duplicate key";
+        EXPECT_TRUE(row[column("ORDEM")].has_value());
+        for (const auto& cell : row) {
+            ++cells;
+            nullCells += !cell;
+            if (cell && std::any_of(cell->begin(), cell->end(), [](char c) { return c & 0x80; }))
+                ++accented;
+        }
+        const auto& venda = row[column("DT_VENDA")];
+        timed += venda && venda->substr(11) != "00:00:00";
+        if (!row[blob])
+            ++nullBlobs;
+        else if (row[blob]->empty())
+            ++emptyBlobs;
+        else {
+            shortestBlob = std::min(shortestBlob, row[blob]->size());
+            longestBlob = std::max(longestBlob, row[blob]->size());
+        }
+        for (int instalment = 1; instalment <= source.movementCountForLastDocument(); ++instalment) {
+            const auto movement = source.movement(instalment);
+            ASSERT_EQ(movement.size(), BranchRowSource::movementColumns().size());
+            EXPECT_EQ(movement[2], row[2]) << "a movement belongs to its document";
+            EXPECT_EQ(*movement[3], std::to_string(instalment));
+            EXPECT_TRUE(movement[14].has_value()) << "DATAHORA";
+            ++movements;
+        }
+    }
+    EXPECT_EQ(perCode.size(), 2u);
+    EXPECT_NEAR(static_cast<double>(perCode["01"]) / documents, 0.6, 0.01);
+    EXPECT_NEAR(static_cast<double>(movements) / documents, 3.0, 0.25);
+    EXPECT_GT(nullCells, cells / 10);
+    EXPECT_LT(nullCells, cells / 2);
+    EXPECT_GT(accented, documents / 10);
+    EXPECT_GT(timed, documents / 2);
+    EXPECT_GT(nullBlobs, 0);
+    EXPECT_GT(emptyBlobs, 0);
+    EXPECT_GE(shortestBlob, 200u);
+    EXPECT_LE(longestBlob, 1000u);
+}
+
+// --- the report ------------------------------------------------------------
+
+TEST(Report, MedianOfOddAndEvenCounts) {
+    EXPECT_DOUBLE_EQ(bench::median({3, 1, 2}), 2);
+    EXPECT_DOUBLE_EQ(bench::median({4, 1, 3, 2}), 2.5);
+    EXPECT_THROW(bench::median({}), std::invalid_argument);
+}
+
+TEST(Report, PeakResidentMemoryIsReadFromProcStatus) {
+    EXPECT_EQ(bench::peakResidentKb("Name:\tx\nVmPeak:\t  9000 kB\nVmHWM:\t   51234 kB\nVmRSS:\t 100 kB\n"), 51234);
+    EXPECT_EQ(bench::peakResidentKb("Name:\tx\nVmRSS:\t 100 kB\n"), std::nullopt);
+    EXPECT_EQ(bench::peakResidentKb("VmHWM:\t lots\n"), std::nullopt);
+}
+
+TEST(Report, ChildReportSurvivesTheTripThroughTheOutput) {
+    const bench::ChildReport sent{800123, 2, 412.5, 61234};
+    const auto received = bench::parseChildReport("noise\n" + bench::formatChildReport(sent) + "\n");
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->rows, sent.rows);
+    EXPECT_EQ(received->failed, sent.failed);
+    EXPECT_DOUBLE_EQ(received->seconds, sent.seconds);
+    EXPECT_EQ(received->peakKb, sent.peakKb);
+    EXPECT_FALSE(bench::parseChildReport("child rows=12 failed=x"));
+    EXPECT_FALSE(bench::parseChildReport(""));
+}
+
+TEST(Report, OptionsAreParsedAndBadOnesRefused) {
+    const bench::Options options =
+        bench::parseOptions({"--rows", "20000", "--reps", "5", "--mem-scale", "4", "--no-window", "--no-limit-memory"});
+    EXPECT_EQ(options.rows, 20000);
+    EXPECT_EQ(options.repetitions, 5);
+    EXPECT_EQ(options.memoryScale, 4);
+    EXPECT_FALSE(options.window);
+    EXPECT_FALSE(options.limitMemory);
+    EXPECT_TRUE(options.memory);
+    EXPECT_TRUE(options.child.empty());
+
+    EXPECT_THROW(bench::parseOptions({"--rows"}), std::invalid_argument);
+    EXPECT_THROW(bench::parseOptions({"--rows", "0"}), std::invalid_argument);
+    EXPECT_THROW(bench::parseOptions({"--rows", "12x"}), std::invalid_argument);
+    EXPECT_THROW(bench::parseOptions({"--fast"}), std::invalid_argument);
+    EXPECT_THROW(bench::parseOptions({"--child", "engine"}), std::invalid_argument);
+    EXPECT_THROW(bench::parseOptions({"--child", "both", "--branch", "a", "--central", "b"}), std::invalid_argument);
+    EXPECT_EQ(bench::parseOptions({"--child", "limit", "--branch", "a", "--central", "b"}).child, "limit");
+}
+
+bench::Report sampleReport() {
+    bench::Report report;
+    report.documents = 100;
+    report.movements = 300;
+    report.repetitions = 3;
+    report.limit = {"L  limit", {1000, 1010, 990}, ""};
+    report.engine = {"E  engine", {960, 940, 955}, ""};
+    report.window = {"W  window", {}, "the window is not part of this build"};
+    report.engineMemory = {{100, 400, 30000}, {1000, 4000, 35000}};
+    return report;
+}
+
+TEST(Report, JudgesEachTargetFromTheMedians) {
+    bench::Report report = sampleReport();
+    std::string text = bench::formatReport(report);
+    // E median 955 / L median 1000.
+    EXPECT_NE(text.find("E/L >= 0.95                       met     0.955"), std::string::npos) << text;
+    EXPECT_NE(text.find("W/L >= 0.90                       not measured"), std::string::npos) << text;
+    EXPECT_NE(text.find("not measured: the window is not part of this build"), std::string::npos) << text;
+    // 5000 kB more: 5.1 MB.
+    EXPECT_NE(text.find("met     +5.1 MB"), std::string::npos) << text;
+
+    report.engine.rowsPerSecond = {949, 900, 980};
+    report.window.rowsPerSecond = {899, 850, 870};
+    report.engineMemory.back().peakKb = 30000 + 9800;  // 10.04 MB
+    text = bench::formatReport(report);
+    EXPECT_NE(text.find("E/L >= 0.95                       MISSED  0.949"), std::string::npos) << text;
+    EXPECT_NE(text.find("W/L >= 0.90                       MISSED  0.870"), std::string::npos) << text;
+    EXPECT_NE(text.find("MISSED  +10.0 MB"), std::string::npos) << text;
+}
+
+// --- the limit loop against the engine, on real databases ------------------
+
+// The limit is only a fair floor if it writes what the program writes: the
+// two central databases must hold the same rows, value for value.
+TEST(LimitLoop, WritesWhatTheEngineWrites) {
+    testsupport::TempDir folder;
+    const std::string branch = folder.file("branch.fdb");
+    const bench::BranchCounts counts = bench::generateBranch(branch, 60);
+    const bench::BranchCounts stored = bench::countRows(branch);
+    EXPECT_EQ(stored.documents, 60);
+    EXPECT_EQ(stored.movements, counts.movements);
+    EXPECT_GT(counts.movements, 100);
+
+    const std::string byLimit = folder.file("limit.fdb");
+    const std::string byEngine = folder.file("engine.fdb");
+    bench::createCentral(byLimit);
+    bench::createCentral(byEngine, false);
+    const bench::LimitTally limit = bench::runLimit(branch, byLimit, bench::kCompanyCodes);
+    const bench::EngineTally engine = bench::runEngine(branch, byEngine, bench::kCompanyCodes);
+    EXPECT_EQ(limit.written, counts.rows());
+    EXPECT_EQ(limit.failed, 0);
+    EXPECT_EQ(engine.written, counts.rows());
+    EXPECT_TRUE(engine.problems.empty()) << engine.problems.front();
+
+    for (const char* select : {"SELECT * FROM DOCUREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO",
+                               "SELECT * FROM MOVIREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO, NUMORD"}) {
+        const testsupport::Rows fromLimit = testsupport::selectAsText(byLimit, select);
+        const testsupport::Rows fromEngine = testsupport::selectAsText(byEngine, select);
+        ASSERT_EQ(fromLimit.size(), fromEngine.size()) << select;
+        for (std::size_t i = 0; i < fromLimit.size(); ++i)
+            ASSERT_EQ(fromLimit[i], fromEngine[i]) << select << ", row " << i;
+    }
+    // Nothing arrives as NULL but the blob, whose empty value the data
+    // layer may store either way.
+    EXPECT_EQ(testsupport::countRows(byLimit, "DOCUREC", "OBSERVACAO IS NULL OR DT_VENDA IS NULL OR VALORPAGO IS NULL"),
+              0);
+    EXPECT_GT(testsupport::countRows(branch, "DOCUREC", "OBSERVACAO IS NULL OR DT_VENDA IS NULL OR VALORPAGO IS NULL"),
+              0);
+}
+
+}  // namespace

@@ -1,0 +1,208 @@
+#include "Report.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <sstream>
+#include <stdexcept>
+
+namespace bench {
+
+namespace {
+
+long toLong(const std::string& text, const std::string& option) {
+    long value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value <= 0)
+        throw std::invalid_argument(option + " needs a positive whole number, not \"" + text + "\"");
+    return value;
+}
+
+std::string fixed(double value, int decimals) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+std::string padLeft(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+std::string padRight(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+// Megabytes of 10^6 bytes, from kB of 1024 bytes as the kernel reports them.
+double megabytes(long kb) { return static_cast<double>(kb) * 1024.0 / 1e6; }
+
+constexpr double kEngineTarget = 0.95;
+constexpr double kWindowTarget = 0.90;
+constexpr double kGrowthTargetMb = 10.0;
+
+}  // namespace
+
+std::string usage() {
+    return "usage: tavolene_bench [--rows N] [--reps R] [--mem-scale K] [--no-memory] [--no-limit-memory]\n"
+           "                      [--memory-forced-writes] [--no-window] [--workdir DIR]\n"
+           "       tavolene_bench --child engine|limit --branch FILE --central FILE\n";
+}
+
+Options parseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= arguments.size())
+                throw std::invalid_argument(argument + " needs a value");
+            return arguments[++i];
+        };
+        if (argument == "--rows")
+            options.rows = toLong(value(), argument);
+        else if (argument == "--reps")
+            options.repetitions = static_cast<int>(toLong(value(), argument));
+        else if (argument == "--mem-scale")
+            options.memoryScale = static_cast<int>(toLong(value(), argument));
+        else if (argument == "--no-memory")
+            options.memory = false;
+        else if (argument == "--no-limit-memory")
+            options.limitMemory = false;
+        else if (argument == "--memory-forced-writes")
+            options.memoryForcedWrites = true;
+        else if (argument == "--no-window")
+            options.window = false;
+        else if (argument == "--workdir")
+            options.workDir = value();
+        else if (argument == "--child")
+            options.child = value();
+        else if (argument == "--branch")
+            options.branch = value();
+        else if (argument == "--central")
+            options.central = value();
+        else
+            throw std::invalid_argument("unknown argument \"" + argument + "\"");
+    }
+    if (!options.child.empty()) {
+        if (options.child != "engine" && options.child != "limit")
+            throw std::invalid_argument("--child takes engine or limit, not \"" + options.child + "\"");
+        if (options.branch.empty() || options.central.empty())
+            throw std::invalid_argument("--child needs --branch and --central");
+    }
+    return options;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty())
+        throw std::invalid_argument("median of nothing");
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::optional<long> peakResidentKb(const std::string& procStatus) {
+    std::istringstream lines(procStatus);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("VmHWM:", 0) != 0)
+            continue;
+        std::istringstream fields(line.substr(6));
+        long kb = 0;
+        std::string unit;
+        if (fields >> kb >> unit && unit == "kB")
+            return kb;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::string formatChildReport(const ChildReport& report) {
+    return "child rows=" + std::to_string(report.rows) + " failed=" + std::to_string(report.failed) +
+           " seconds=" + fixed(report.seconds, 3) + " peak_kb=" + std::to_string(report.peakKb);
+}
+
+std::optional<ChildReport> parseChildReport(const std::string& output) {
+    const auto start = output.rfind("child rows=");
+    if (start == std::string::npos)
+        return std::nullopt;
+    ChildReport report;
+    const int matched = std::sscanf(output.c_str() + start, "child rows=%ld failed=%ld seconds=%lf peak_kb=%ld",
+                                    &report.rows, &report.failed, &report.seconds, &report.peakKb);
+    if (matched != 4)
+        return std::nullopt;
+    return report;
+}
+
+std::string formatReport(const Report& report) {
+    std::ostringstream out;
+    const long rows = report.documents + report.movements;
+    out << "Tavolene benchmark: N = " << report.documents << " documents + " << report.movements
+        << " movements = " << rows << " rows per run, " << report.repetitions
+        << " repetitions of each, interleaved, each into a fresh central database\n\n";
+    out << "                 rows/s (median)   each repetition                     ratio to L\n";
+    const bool haveLimit = !report.limit.rowsPerSecond.empty();
+    const double limit = haveLimit ? median(report.limit.rowsPerSecond) : 0;
+    std::optional<double> engineRatio, windowRatio;
+    for (const Measured* measured : {&report.limit, &report.engine, &report.window}) {
+        out << padRight(measured->name, 17);
+        if (measured->rowsPerSecond.empty()) {
+            out << "not measured" << (measured->note.empty() ? "" : ": " + measured->note) << "\n";
+            continue;
+        }
+        const double value = median(measured->rowsPerSecond);
+        std::string each;
+        for (double one : measured->rowsPerSecond)
+            each += padLeft(fixed(one, 1), 9);
+        out << padLeft(fixed(value, 1), 15) << "   " << padRight(each, 33);
+        if (haveLimit) {
+            const double ratio = value / limit;
+            out << padLeft(fixed(ratio, 3), 12);
+            if (measured == &report.engine)
+                engineRatio = ratio;
+            if (measured == &report.window)
+                windowRatio = ratio;
+        }
+        out << "\n";
+    }
+
+    std::optional<double> growthMb;
+    if (!report.engineMemory.empty()) {
+        out << "\nPeak resident memory (VmHWM of a child process that runs one conversion; MB = 10^6 bytes;\n"
+            << "central database with forced writes " << (report.memoryForcedWrites ? "on" : "off") << ")\n";
+        auto line = [&](const std::string& name, const std::vector<MemoryFigure>& figures) {
+            if (figures.empty())
+                return std::optional<double>();
+            out << padRight(name, 17);
+            for (const MemoryFigure& figure : figures)
+                out << padLeft(fixed(megabytes(figure.peakKb), 1) + " MB at " + std::to_string(figure.documents) +
+                                   " docs (" + std::to_string(figure.rows) + " rows)",
+                               38);
+            std::optional<double> growth;
+            if (figures.size() >= 2) {
+                growth = megabytes(figures.back().peakKb) - megabytes(figures.front().peakKb);
+                out << "   growth " << (*growth >= 0 ? "+" : "") << fixed(*growth, 1) << " MB";
+            }
+            out << "\n";
+            return growth;
+        };
+        growthMb = line("E  engine", report.engineMemory);
+        line("L  limit", report.limitMemory);
+    }
+
+    out << "\nTargets:\n";
+    auto judge = [&](const std::string& what, std::optional<double> value, bool met, const std::string& shown) {
+        out << "  " << padRight(what, 34);
+        if (value)
+            out << (met ? "met     " : "MISSED  ") << shown << "\n";
+        else
+            out << "not measured\n";
+    };
+    auto signedMb = [](double mb) { return std::string(mb >= 0 ? "+" : "") + fixed(mb, 1) + " MB"; };
+    judge("E/L >= 0.95", engineRatio, engineRatio && *engineRatio >= kEngineTarget,
+          engineRatio ? fixed(*engineRatio, 3) : "");
+    judge("W/L >= 0.90", windowRatio, windowRatio && *windowRatio >= kWindowTarget,
+          windowRatio ? fixed(*windowRatio, 3) : "");
+    judge("E memory at " + std::to_string(report.memoryScale) + "N <= at N + 10 MB", growthMb,
+          growthMb && *growthMb <= kGrowthTargetMb, growthMb ? signedMb(*growthMb) : "");
+    return out.str();
+}
+
+}  // namespace bench

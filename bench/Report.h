@@ -1,0 +1,71 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Options {
+    long rows = 2000;     // documents of the branch; movements are about three times as many
+    int repetitions = 3;  // of each of L, E and W, interleaved
+    int memoryScale = 10;  // the second memory run uses this many times the documents
+    bool memory = true;
+    bool window = true;
+    bool limitMemory = true;  // also measure the limit loop's peak, as the engine's baseline
+    // Memory runs write with forced writes off unless asked: the program does
+    // the same work, the disk waits less, the large run ends sooner.
+    bool memoryForcedWrites = false;
+    std::string workDir;      // empty: a fresh temporary folder
+    // Child mode: one run in this process, report on stdout.
+    std::string child;  // "engine" or "limit"
+    std::string branch;
+    std::string central;
+};
+
+// Throws std::invalid_argument with a usage hint on a bad argument.
+Options parseOptions(const std::vector<std::string>& arguments);
+std::string usage();
+
+double median(std::vector<double> values);
+
+// VmHWM of a /proc/<pid>/status text, in kB; nullopt when absent.
+std::optional<long> peakResidentKb(const std::string& procStatus);
+
+// What a child run prints on its last line, and reads back.
+struct ChildReport {
+    long rows = 0;
+    long failed = 0;
+    double seconds = 0;
+    long peakKb = 0;
+};
+std::string formatChildReport(const ChildReport& report);
+std::optional<ChildReport> parseChildReport(const std::string& output);
+
+struct Measured {
+    std::string name;                 // "L limit", ...
+    std::vector<double> rowsPerSecond;  // one per repetition; empty: not measured
+    std::string note;                 // why it is missing
+};
+
+struct MemoryFigure {
+    long documents = 0;
+    long rows = 0;
+    long peakKb = 0;
+};
+
+struct Report {
+    long documents = 0;
+    long movements = 0;
+    int repetitions = 0;
+    int memoryScale = 10;
+    bool memoryForcedWrites = false;
+    Measured limit, engine, window;
+    std::vector<MemoryFigure> engineMemory;  // at N, then at the larger scale
+    std::vector<MemoryFigure> limitMemory;
+};
+
+// The table the benchmark prints, with the targets judged.
+std::string formatReport(const Report& report);
+
+}  // namespace bench

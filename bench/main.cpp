@@ -1,0 +1,258 @@
+// The benchmark: copies a generated branch database into fresh central
+// databases three ways (a minimal loop on the client API, the engine
+// headless, the engine behind the window) and prints rows per second and the
+// engine's peak memory. See docs/performance.md.
+
+#include "BranchData.h"
+#include "EngineRun.h"
+#include "LimitLoop.h"
+#include "Report.h"
+#include "TestDatabases.h"
+
+#ifdef TAVOLENE_BENCH_WINDOW
+#include "WindowRun.h"
+
+#include <QApplication>
+#endif
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string procStatus() {
+    std::ifstream in("/proc/self/status");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct RunOutcome {
+    long written = 0;
+    long failed = 0;
+    std::vector<std::string> problems;
+};
+
+using Runner = std::function<RunOutcome(const std::string& branch, const std::string& central)>;
+
+RunOutcome limitRunner(const std::string& branch, const std::string& central) {
+    const bench::LimitTally tally = bench::runLimit(branch, central, bench::kCompanyCodes);
+    return RunOutcome{tally.written, tally.failed, {}};
+}
+
+RunOutcome engineRunner(const std::string& branch, const std::string& central) {
+    const bench::EngineTally tally = bench::runEngine(branch, central, bench::kCompanyCodes);
+    return RunOutcome{tally.written, tally.failed, tally.problems};
+}
+
+// A run that did not copy every row exactly once makes its figure
+// meaningless: stop with the reason.
+void checkCopied(const std::string& what, const RunOutcome& outcome, const std::string& central,
+                 const bench::BranchCounts& branch) {
+    const bench::BranchCounts copied = bench::countRows(central);
+    std::string problem;
+    if (!outcome.problems.empty())
+        problem = "reported: " + outcome.problems.front();
+    else if (outcome.failed != 0)
+        problem = std::to_string(outcome.failed) + " rows failed";
+    else if (outcome.written != branch.rows())
+        problem = "wrote " + std::to_string(outcome.written) + " rows of " + std::to_string(branch.rows());
+    else if (copied.documents != branch.documents || copied.movements != branch.movements)
+        problem = "central holds " + std::to_string(copied.documents) + " documents and " +
+                  std::to_string(copied.movements) + " movements, branch " + std::to_string(branch.documents) +
+                  " and " + std::to_string(branch.movements);
+    if (!problem.empty())
+        throw std::runtime_error(what + " did not copy every row: " + problem);
+}
+
+int runChild(const bench::Options& options) {
+    const Clock::time_point start = Clock::now();
+    const RunOutcome outcome = options.child == "engine" ? engineRunner(options.branch, options.central)
+                                                         : limitRunner(options.branch, options.central);
+    bench::ChildReport report;
+    report.seconds = secondsSince(start);
+    report.rows = outcome.written;
+    report.failed = outcome.failed + static_cast<long>(outcome.problems.size());
+    report.peakKb = bench::peakResidentKb(procStatus()).value_or(0);
+    for (const std::string& problem : outcome.problems)
+        std::cerr << "problem: " << problem << "\n";
+    std::cout << bench::formatChildReport(report) << std::endl;
+    return 0;
+}
+
+// Runs this program again in child mode, so the peak memory is that of one
+// conversion alone.
+bench::ChildReport spawnChild(const std::string& kind, const std::string& branch, const std::string& central) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::vector<std::string> arguments = {self, "--child", kind, "--branch", branch, "--central", central};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    if (spawned != 0) {
+        close(pipeEnds[0]);
+        throw std::runtime_error("cannot start " + self);
+    }
+    std::string output;
+    char buffer[4096];
+    ssize_t length = 0;
+    while ((length = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<std::size_t>(length));
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::optional<bench::ChildReport> report = bench::parseChildReport(output);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !report)
+        throw std::runtime_error("the " + kind + " child run failed: " + output);
+    return *report;
+}
+
+struct Contender {
+    bench::Measured* measured;
+    std::string tag;
+    Runner run;
+};
+
+int runBenchmark(const bench::Options& options) {
+    std::unique_ptr<testsupport::TempDir> temporary;
+    std::string folder = options.workDir;
+    if (folder.empty()) {
+        temporary = std::make_unique<testsupport::TempDir>();
+        folder = temporary->path();
+    } else {
+        std::filesystem::create_directories(folder);
+    }
+    auto file = [&](const std::string& name) { return folder + "/" + name; };
+
+    bench::Report report;
+    report.repetitions = options.repetitions;
+    report.memoryScale = options.memoryScale;
+    report.memoryForcedWrites = options.memoryForcedWrites;
+    report.limit.name = "L  limit";
+    report.engine.name = "E  engine";
+    report.window.name = "W  window";
+
+    Clock::time_point start = Clock::now();
+    const std::string branch = file("branch-" + std::to_string(options.rows) + ".fdb");
+    const bench::BranchCounts counts = bench::generateBranch(branch, options.rows);
+    report.documents = counts.documents;
+    report.movements = counts.movements;
+    std::cerr << "branch: " << counts.documents << " documents, " << counts.movements << " movements, generated in "
+              << secondsSince(start) << " s\n";
+
+    std::vector<Contender> contenders = {{&report.limit, "L", limitRunner}, {&report.engine, "E", engineRunner}};
+#ifdef TAVOLENE_BENCH_WINDOW
+    if (options.window)
+        contenders.push_back({&report.window, "W", [](const std::string& b, const std::string& c) {
+                                  const bench::WindowTally tally = bench::runWindow(b, c, bench::kCompanyCodes);
+                                  return RunOutcome{tally.written, tally.failed, tally.problems};
+                              }});
+    else
+        report.window.note = "left out (--no-window)";
+#else
+    report.window.note = "the window is not part of this build";
+#endif
+
+    for (int repetition = 1; repetition <= options.repetitions; ++repetition) {
+        for (Contender& contender : contenders) {
+            const std::string central = file("central-" + contender.tag + std::to_string(repetition) + ".fdb");
+            bench::createCentral(central);
+            start = Clock::now();
+            const RunOutcome outcome = contender.run(branch, central);
+            const double seconds = secondsSince(start);
+            checkCopied(contender.tag, outcome, central, counts);
+            contender.measured->rowsPerSecond.push_back(static_cast<double>(counts.rows()) / seconds);
+            std::cerr << contender.tag << " repetition " << repetition << ": " << counts.rows() << " rows in "
+                      << seconds << " s\n";
+            std::filesystem::remove(central);
+        }
+    }
+
+    if (options.memory) {
+        const long largeDocuments = options.rows * options.memoryScale;
+        std::string largeBranch = branch;
+        bench::BranchCounts largeCounts = counts;
+        if (options.memoryScale != 1) {
+            start = Clock::now();
+            largeBranch = file("branch-" + std::to_string(largeDocuments) + ".fdb");
+            largeCounts = bench::generateBranch(largeBranch, largeDocuments);
+            std::cerr << "large branch: " << largeCounts.documents << " documents, " << largeCounts.movements
+                      << " movements, generated in " << secondsSince(start) << " s\n";
+        }
+        std::vector<std::string> kinds = {"engine"};
+        if (options.limitMemory)
+            kinds.push_back("limit");
+        for (const auto& [path, shape] : {std::pair{branch, counts}, std::pair{largeBranch, largeCounts}}) {
+            for (const std::string& kind : kinds) {
+                const std::string central = file("central-memory-" + kind + ".fdb");
+                bench::createCentral(central, options.memoryForcedWrites);
+                const bench::ChildReport child = spawnChild(kind, path, central);
+                checkCopied(kind + " child", RunOutcome{child.rows, child.failed, {}}, central, shape);
+                std::filesystem::remove(central);
+                (kind == "engine" ? report.engineMemory : report.limitMemory)
+                    .push_back({shape.documents, shape.rows(), child.peakKb});
+                std::cerr << kind << " child at " << shape.documents << " documents: peak " << child.peakKb
+                          << " kB, " << child.rows << " rows in " << child.seconds << " s\n";
+            }
+        }
+    }
+
+    std::cout << bench::formatReport(report) << std::flush;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bench::Options options;
+    try {
+        options = bench::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::invalid_argument& bad) {
+        std::cerr << bad.what() << "\n" << bench::usage();
+        return 2;
+    }
+    try {
+        if (!options.child.empty())
+            return runChild(options);
+#ifdef TAVOLENE_BENCH_WINDOW
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication application(argc, argv);
+#endif
+        return runBenchmark(options);
+    } catch (const std::exception& failure) {
+        std::cerr << "tavolene_bench: " << failure.what() << "\n";
+        return 1;
+    }
+}
