@@ -1,0 +1,293 @@
+// The whole road of a conversion against a real Firebird 3 server: the
+// central database is held by a server process of its own (started by
+// scripts/test-server, on loopback, as the `firebird` user) and the branch
+// files are opened by path with the embedded engine, as on a branch office
+// network. When the server cannot be installed or started on this machine
+// every case is skipped with the script's reason.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TestDatabases.h"
+#include "db/Connection.h"
+#include "transfer/Connections.h"
+#include "transfer/ConversionRun.h"
+
+#ifndef TAVOLENE_TEST_SERVER_SCRIPT
+#error "TAVOLENE_TEST_SERVER_SCRIPT must name scripts/test-server"
+#endif
+
+namespace {
+
+using testsupport::countRows;
+using testsupport::selectAsText;
+using testsupport::selectValue;
+
+constexpr int kServerUnavailable = 77;
+
+struct ScriptResult {
+    int exitCode = -1;
+    std::string output;
+};
+
+ScriptResult runServerScript(const std::string& command) {
+    ScriptResult result;
+    const std::string line = std::string("'") + TAVOLENE_TEST_SERVER_SCRIPT + "' " + command + " 2>&1";
+    FILE* pipe = popen(line.c_str(), "r");
+    if (!pipe) {
+        result.output = "cannot run " + line;
+        return result;
+    }
+    std::array<char, 512> buffer;
+    std::size_t read = 0;
+    while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), read);
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    while (!result.output.empty() && result.output.back() == '\n') result.output.pop_back();
+    return result;
+}
+
+std::string serverPort() {
+    const char* port = std::getenv("TAVOLENE_FB_PORT");
+    return port && *port ? port : "3051";
+}
+
+class RecordingView : public transfer::ProgressView {
+public:
+    void setProgressText(const std::string&) override {}
+    void setGaugeMaximum(int) override {}
+    void stepGauge() override {}
+    void resetGauge() override {}
+    void processEvents() override {}
+    void appendLog(const std::string& line) override { log.push_back(line); }
+
+    std::vector<std::string> log;
+};
+
+class RecordingMessages : public transfer::UserMessages {
+public:
+    void information(const std::string& text) override { boxes.push_back("information: " + text); }
+    void warning(const std::string& text) override { boxes.push_back("warning: " + text); }
+    void error(const std::string& text) override { boxes.push_back("error: " + text); }
+
+    std::vector<std::string> boxes;
+};
+
+class EntryList : public transfer::BranchList {
+public:
+    explicit EntryList(std::vector<std::pair<std::string, std::string>> entries) : entries_(std::move(entries)) {}
+    int count() const override { return static_cast<int>(entries_.size()); }
+    void first() override { current_ = 0; }
+    bool eof() const override { return current_ >= entries_.size(); }
+    void next() override { ++current_; }
+    std::string banco() const override { return entries_.at(current_).first; }
+    std::string empresa() const override { return entries_.at(current_).second; }
+
+private:
+    std::vector<std::pair<std::string, std::string>> entries_;
+    std::size_t current_ = 0;
+};
+
+class ServerRoad : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const ScriptResult started = runServerScript("start");
+        std::fprintf(stderr, "%s\n", started.output.c_str());
+        if (started.exitCode == 0) {
+            startedHere_ = true;
+            return;
+        }
+        unavailable_ =
+            started.exitCode == kServerUnavailable
+                ? started.output
+                : "scripts/test-server start exited with " + std::to_string(started.exitCode) + ": " + started.output;
+        failedToStart_ = started.exitCode != kServerUnavailable;
+    }
+
+    static void TearDownTestSuite() {
+        if (startedHere_) std::fprintf(stderr, "%s\n", runServerScript("stop").output.c_str());
+        startedHere_ = false;
+    }
+
+    void SetUp() override {
+        // Only "cannot be installed or started here" is a skip; a script
+        // that fails any other way is a fault of the set-up.
+        if (failedToStart_) FAIL() << *unavailable_;
+        if (unavailable_) GTEST_SKIP() << *unavailable_;
+
+        // The server runs as another user: it must reach the central folder.
+        ASSERT_EQ(chmod(dir_.path().c_str(), 0711), 0);
+        const std::string centralFolder = dir_.file("central");
+        ASSERT_EQ(mkdir(centralFolder.c_str(), 0777), 0);
+        ASSERT_EQ(chmod(centralFolder.c_str(), 0777), 0);
+        centralFile_ = centralFolder + "/central.fb";
+        centralPath_ = "localhost/" + serverPort() + ":" + centralFile_;
+        testsupport::createCentralDatabase(centralPath_);
+
+        branchA_ = dir_.file("filial-a.fb");
+        branchB_ = dir_.file("filial-b.fb");
+        testsupport::createBranchDatabase(branchA_);
+        testsupport::createBranchDatabase(branchB_);
+    }
+
+    // Opens the central connection the way the converter panel does and runs
+    // the conversion over the entries.
+    transfer::RunSummary convert(const std::vector<std::pair<std::string, std::string>>& entries) {
+        EXPECT_TRUE(transfer::ConectaBancoCentralizador(central_, centralPath_, messages_));
+        EntryList list(entries);
+        return transfer::runConversion({central_, branch_}, list, view_, messages_);
+    }
+
+    long long centralCount(const std::string& table, const std::string& where = {}) {
+        return countRows(centralPath_, table, where);
+    }
+
+    testsupport::TempDir dir_;
+    std::string centralFile_;
+    std::string centralPath_;
+    std::string branchA_;
+    std::string branchB_;
+    RecordingView view_;
+    RecordingMessages messages_;
+    // Declared after the folder, so they detach before it is removed.
+    db::Connection central_;
+    db::Connection branch_;
+
+    static inline bool startedHere_ = false;
+    static inline bool failedToStart_ = false;
+    static inline std::optional<std::string> unavailable_;
+};
+
+TEST_F(ServerRoad, TwoBranchesByPathIntoServerHeldCentralAndRunAgainWithoutDuplicates) {
+    using testsupport::documentRow;
+    using testsupport::movementRow;
+    testsupport::insertRows(branchA_, "DOCUREC",
+                            {documentRow("01", "A-1"), documentRow("01", "A-2"), documentRow("01", "A-3"),
+                             documentRow("02", "A-OTHER")});  // another company's: not for this entry
+    testsupport::insertRows(
+        branchA_, "MOVIREC",
+        {movementRow("01", "A-1", "1"), movementRow("01", "A-1", "2"), movementRow("02", "A-OTHER", "1")});
+    testsupport::insertRows(branchB_, "DOCUREC",
+                            {documentRow("02", "B-1"), documentRow("02", "A-1").set("VALORDOCTO", "99.99")});
+    testsupport::insertRows(branchB_, "MOVIREC", {movementRow("02", "B-1", "1")});
+
+    const std::vector<std::pair<std::string, std::string>> entries = {{branchA_, "01"}, {branchB_, "02"}};
+    const transfer::RunSummary first = convert(entries);
+    EXPECT_TRUE(messages_.boxes.empty()) << messages_.boxes.front();
+    EXPECT_TRUE(view_.log.empty()) << view_.log.front();
+    EXPECT_EQ(first.writtenRows, 8);
+    EXPECT_TRUE(first.clean());
+
+    // The program's central attachment goes through the server, not the
+    // embedded engine.
+    EXPECT_EQ(selectValue(centralPath_,
+                          "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$REMOTE_PROTOCOL STARTING WITH 'TCP' "
+                          "AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0"),
+              "1");
+
+    EXPECT_EQ(centralCount("DOCUREC"), 5);
+    EXPECT_EQ(centralCount("DOCUREC", "CODEMPRESA = '01'"), 3);
+    EXPECT_EQ(centralCount("DOCUREC", "CODDOCTO = 'A-OTHER'"), 0);
+    EXPECT_EQ(centralCount("MOVIREC"), 3);
+    EXPECT_EQ(centralCount("MOVIREC", "CODEMPRESA = '02' AND CODDOCTO = 'B-1'"), 1);
+
+    // Same document number in two companies: two rows, each with its own value.
+    const testsupport::Rows sameNumber =
+        selectAsText(centralPath_,
+                     "SELECT CODEMPRESA, VALORDOCTO, DT_VENDA, ANOTACOES, CODMOEDA FROM DOCUREC "
+                     "WHERE CODDOCTO = 'A-1' ORDER BY CODEMPRESA");
+    ASSERT_EQ(sameNumber.size(), 2u);
+    EXPECT_EQ(sameNumber[0][0], "01");
+    EXPECT_EQ(sameNumber[0][1], "1480.5");
+    EXPECT_EQ(sameNumber[1][0], "02");
+    EXPECT_EQ(sameNumber[1][1], "99.99");
+    // Dates travel as dates: the time of day of the branch value is gone.
+    EXPECT_EQ(sameNumber[0][2], "2024-03-10 00:00:00.0000");
+    EXPECT_EQ(sameNumber[0][3], "Cliente pediu boleto por e-mail.\r\nLigar antes do vencimento.");
+    EXPECT_EQ(sameNumber[0][4], "R$ ");
+    EXPECT_EQ(selectValue(centralPath_, "SELECT VALORMOV FROM MOVIREC WHERE CODDOCTO = 'A-1' AND NUMORD = '2'"),
+              "740.25");
+
+    // Between the runs the central office checks a row and a branch changes
+    // one; the second run replaces rows instead of adding them.
+    testsupport::execute(centralPath_,
+                         "UPDATE DOCUREC SET CONFERIDO = 'S' WHERE CODEMPRESA = '01' AND CODDOCTO = 'A-2'");
+    testsupport::execute(branchA_, "UPDATE DOCUREC SET VALORPAGO = 100 WHERE CODDOCTO = 'A-2'");
+    view_.log.clear();
+    const transfer::RunSummary second = convert(entries);
+    EXPECT_TRUE(messages_.boxes.empty()) << messages_.boxes.front();
+    EXPECT_TRUE(view_.log.empty()) << view_.log.front();
+    EXPECT_EQ(second.writtenRows, 8);
+    EXPECT_EQ(centralCount("DOCUREC"), 5);
+    EXPECT_EQ(centralCount("MOVIREC"), 3);
+    const testsupport::Rows replaced =
+        selectAsText(centralPath_,
+                     "SELECT VALORPAGO, CONFERIDO FROM DOCUREC WHERE CODEMPRESA = '01' AND "
+                     "CODDOCTO = 'A-2'");
+    ASSERT_EQ(replaced.size(), 1u);
+    EXPECT_EQ(replaced[0][0], "100");
+    EXPECT_EQ(replaced[0][1], "S");
+}
+
+TEST_F(ServerRoad, RowTheServerRefusesGivesOneLogLineWithTheServersMessageAndTheRunGoesOn) {
+    testsupport::execute(centralPath_, "ALTER TABLE DOCUREC ADD CONSTRAINT CK_DOCUREC_VALOR CHECK (VALORDOCTO >= 0)");
+    testsupport::insertRows(
+        branchA_, "DOCUREC",
+        {testsupport::documentRow("01", "OK-1"), testsupport::documentRow("01", "NEG-1").set("VALORDOCTO", "-5"),
+         testsupport::documentRow("01", "OK-2")});
+    testsupport::insertRows(branchA_, "MOVIREC", {testsupport::movementRow("01", "NEG-1")});
+
+    const transfer::RunSummary summary = convert({{branchA_, "01"}});
+
+    ASSERT_EQ(view_.log.size(), 1u);
+    const std::string& line = view_.log.front();
+    const std::string frame = "DOCUREC: Documento = NEG-1 Erro: ";
+    EXPECT_EQ(line.substr(0, frame.size()), frame) << line;
+    EXPECT_NE(line.find("Operation violates CHECK constraint CK_DOCUREC_VALOR on view or table DOCUREC"),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(summary.failedRows, 1);
+    EXPECT_EQ(summary.writtenRows, 3);
+    EXPECT_EQ(transfer::runEndMessage(summary).rfind("Integração concluída com erros!", 0), 0u);
+    EXPECT_EQ(centralCount("DOCUREC"), 2);
+    EXPECT_EQ(centralCount("DOCUREC", "CODDOCTO = 'NEG-1'"), 0);
+    // The movement of the refused document has no foreign key to stop it.
+    EXPECT_EQ(centralCount("MOVIREC", "CODDOCTO = 'NEG-1'"), 1);
+}
+
+// While the server holds the central file, the same file by its plain path
+// cannot be opened: the embedded engine meets the server's lock, and the
+// client's Loopback provider asks Firebird's default port, where this server
+// does not listen. The user gets the error box with the engine's reason.
+TEST_F(ServerRoad, PlainPathToCentralHeldByServerOnItsOwnPortIsRefusedWithTheLockReason) {
+    ASSERT_TRUE(transfer::ConectaBancoCentralizador(central_, centralPath_, messages_));
+
+    db::Connection byPath;
+    EXPECT_FALSE(transfer::ConectaBancoCentralizador(byPath, centralFile_, messages_));
+    EXPECT_FALSE(byPath.isAttached());
+    ASSERT_EQ(messages_.boxes.size(), 1u);
+    const std::string& box = messages_.boxes.front();
+    EXPECT_EQ(box.rfind("error: Não foi possível conectar ao banco de dados Centralizador\rMotivo: ", 0), 0u) << box;
+    EXPECT_NE(box.find("I/O error during \"lock\" operation for file \"" + centralFile_ + "\""), std::string::npos)
+        << box;
+
+    // Once the server lets go of the file, the plain path opens it directly
+    // (the file is the server user's: only root may open it so).
+    if (geteuid() != 0) return;
+    central_.close();
+    messages_.boxes.clear();
+    EXPECT_TRUE(transfer::ConectaBancoCentralizador(byPath, centralFile_, messages_));
+    EXPECT_TRUE(messages_.boxes.empty());
+}
+
+}  // namespace
