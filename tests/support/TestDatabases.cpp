@@ -4,9 +4,11 @@
 #include "db/Statement.h"
 
 #include <firebird/Interface.h>
+#include <langinfo.h>
 
 #include <algorithm>
 #include <charconv>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,8 +29,15 @@ using namespace Firebird;
 
 namespace {
 
+// The client passes database paths through the process's character-type
+// locale; under the C locale a path with non-ASCII letters is refused. Like
+// the program, switch to UTF-8, the encoding of file names here.
 IMaster* master() {
-    static IMaster* const instance = fb_get_master_interface();
+    static IMaster* const instance = [] {
+        if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+            std::setlocale(LC_CTYPE, "C.UTF-8");
+        return fb_get_master_interface();
+    }();
     return instance;
 }
 
