@@ -14,17 +14,9 @@ using namespace Firebird;
 namespace {
 
 constexpr unsigned kMaxVaryingLength = 32765;
-constexpr unsigned kMinTextCapacity = 64;
 constexpr unsigned kBlobSegment = 32 * 1024;
 
 bool isTextType(unsigned type) { return type == SQL_TEXT || type == SQL_VARYING; }
-
-unsigned textCapacityFor(std::size_t length) {
-    unsigned capacity = kMinTextCapacity;
-    while (capacity < length && capacity < kMaxVaryingLength)
-        capacity *= 2;
-    return std::min(capacity, kMaxVaryingLength);
-}
 
 ISC_QUAD writeBlob(IAttachment* attachment, ITransaction* transaction, std::string_view bytes) {
     ISC_QUAD id{};
@@ -138,7 +130,9 @@ bool ParameterSet::layoutFits() const {
         const Slot& slot = slots_[position];
         if (value.kind != slot.kind)
             return false;
-        if (value.kind == Kind::Text && value.bytes.size() > slot.capacity)
+        // A text is declared with its own length: the server names the
+        // declared length as the "actual" one when the column is too short.
+        if (value.kind == Kind::Text && value.bytes.size() != slot.capacity)
             return false;
     }
     return true;
@@ -159,7 +153,7 @@ void ParameterSet::rebuildLayout(IMessageMetadata* described) {
                 // Keep the described type; only the null flag is sent.
                 break;
             case Kind::Text:
-                slot.capacity = std::max(textCapacityFor(value.bytes.size()), slot.capacity);
+                slot.capacity = static_cast<unsigned>(value.bytes.size());
                 builder->setType(&status, position, SQL_VARYING + 1);
                 builder->setLength(&status, position, slot.capacity);
                 builder->setCharSet(&status, position,

@@ -18,8 +18,8 @@ namespace db {
 
 // The values of a statement's named parameters and the input message that
 // carries them. Each value travels in the type it was set as; the server
-// converts it to the column's type. The message layout is rebuilt only when
-// a kind or a text length outgrows it, not per row.
+// converts it to the column's type. The message layout is rebuilt when a
+// kind or a text length changes: a text is declared with its exact length.
 class ParameterSet {
 public:
     enum class Kind : std::uint8_t { Null, Text, Double, Date, Integer, Blob };
