@@ -1,18 +1,27 @@
-#include "db/Connection.h"
-#include "db/ConnectionParameters.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "db/Connection.h"
+#include "db/ConnectionParameters.h"
+
 namespace {
 
-const std::vector<std::string> kInitialLines = {
-    "DriverName=Firebird", "Database=database.fdb", "RoleName=RoleName",    "User_Name=sysdba",
-    "Password=plumtrove",  "ServerCharSet=",        "SQLDialect=1",         "ErrorResourceFile=",
-    "LocaleCode=0000",     "BlobSize=-1",           "CommitRetain=False",   "WaitOnLocks=True",
-    "IsolationLevel=ReadCommitted",                 "Trim Char=False"};
+const std::vector<std::string> kInitialLines = {"DriverName=Firebird",
+                                                "Database=database.fdb",
+                                                "RoleName=RoleName",
+                                                "User_Name=sysdba",
+                                                "Password=plumtrove",
+                                                "ServerCharSet=",
+                                                "SQLDialect=1",
+                                                "ErrorResourceFile=",
+                                                "LocaleCode=0000",
+                                                "BlobSize=-1",
+                                                "CommitRetain=False",
+                                                "WaitOnLocks=True",
+                                                "IsolationLevel=ReadCommitted",
+                                                "Trim Char=False"};
 
 TEST(ConnectionParameters, StartsWithTheFourteenFixedLinesInOrder) {
     EXPECT_EQ(db::ConnectionParameters().lines(), kInitialLines);

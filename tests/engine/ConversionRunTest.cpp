@@ -1,15 +1,14 @@
 // The run over the branch list: every entry in order, documents before
 // movements, and what stops it.
 
-#include "transfer/ConversionRun.h"
-
-#include "EngineFixture.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "EngineFixture.h"
+#include "transfer/ConversionRun.h"
 
 namespace {
 
@@ -53,9 +52,9 @@ protected:
 TEST_F(ConversionRun, TwoEntriesRunFourJobsInOrder) {
     VectorBranchList list({{branchPath, "01"}, {secondBranch, "02"}});
     const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
-    EXPECT_EQ(view.rowLabels(), (Texts{"Integrando Documento: D1", "Integrando Movimento: D1",
-                                       "Integrando Movimento: D1", "Integrando Documento: E1",
-                                       "Integrando Documento: E2", "Integrando Movimento: E2"}));
+    EXPECT_EQ(view.rowLabels(),
+              (Texts{"Integrando Documento: D1", "Integrando Movimento: D1", "Integrando Movimento: D1",
+                     "Integrando Documento: E1", "Integrando Documento: E2", "Integrando Movimento: E2"}));
     // Each job ends with the display blanked.
     EXPECT_EQ(std::count(view.events.begin(), view.events.end(), "reset"), 4);
     EXPECT_EQ(summary.writtenRows, 6);
@@ -100,6 +99,19 @@ TEST_F(ConversionRun, SameBranchTwiceCopiesOnce) {
     EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 1);
     EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 2);
     EXPECT_TRUE(view.log.empty());
+}
+
+TEST_F(ConversionRun, ClosingTheWindowStopsBetweenRows) {
+    VectorBranchList list({{branchPath, "01"}, {secondBranch, "02"}});
+    view.stop = [&] { return view.rowLabels().size() >= 2; };
+    const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_FALSE(summary.clean());
+    // The document, then the first movement; nothing after.
+    EXPECT_EQ(summary.writtenRows, 2);
+    EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 1);
+    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC", "CODEMPRESA = '02'"), 0);
+    EXPECT_EQ(view.label, "");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-#include "db/DateTime.h"
-
 #include <firebird/Interface.h>
 #include <gtest/gtest.h>
+
+#include "db/DateTime.h"
 
 namespace {
 

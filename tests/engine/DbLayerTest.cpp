@@ -2,19 +2,18 @@
 // each kind with its NULL rule, blobs, the forward-only select, and
 // parameters converted by the server.
 
-#include "db/Connection.h"
-#include "db/DateTime.h"
-#include "db/Error.h"
-#include "db/Query.h"
-#include "db/Statement.h"
-
-#include "TestDatabases.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <random>
 #include <string>
+
+#include "TestDatabases.h"
+#include "db/Connection.h"
+#include "db/DateTime.h"
+#include "db/Error.h"
+#include "db/Query.h"
+#include "db/Statement.h"
 
 namespace {
 
@@ -75,8 +74,7 @@ TEST_F(Opening, TextFileNamedLikeADatabaseIsRefused) {
     {
         std::ofstream out(path);
         out << "CODDOCTO;VALOR\n";
-        for (int i = 0; i < 5000; ++i)
-            out << 4711 + i << ";100,00\n";
+        for (int i = 0; i < 5000; ++i) out << 4711 + i << ";100,00\n";
     }
     const std::string message = failedOpenMessage(path);
     EXPECT_NE(message.find("not a valid database"), std::string::npos) << message;
@@ -207,8 +205,7 @@ TEST_F(Reading, ValuesInTheirKinds) {
 
 TEST_F(Reading, StoredEmptyAndZeroAreNotNull) {
     openRow(3);
-    for (const char* name : {"CH", "VC", "NUM", "DT", "TXT", "BIN"})
-        EXPECT_FALSE(query.isNull(field(name))) << name;
+    for (const char* name : {"CH", "VC", "NUM", "DT", "TXT", "BIN"}) EXPECT_FALSE(query.isNull(field(name))) << name;
     EXPECT_EQ(query.asText(field("CH")), "      ");
     EXPECT_EQ(query.asText(field("VC")), "");
     EXPECT_EQ(query.asDateTime(field("DT")), db::DateTime{});
@@ -253,8 +250,7 @@ TEST_F(Reading, NoRowIsEmptyAndAtItsEnd) {
 TEST_F(Reading, WholeBlobOfSeveralMegabytesByteForByte) {
     std::string bytes(5 * 1024 * 1024 + 17, '\0');
     std::mt19937 random(20240315);
-    for (char& c : bytes)
-        c = static_cast<char>(random() & 0xFF);
+    for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
     testsupport::insertRow(path, "KINDS", testsupport::Row().set("ID", "10").setBlob("BIN", bytes).setBlob("TXT", ""));
 
     query.clearSql();
@@ -278,16 +274,14 @@ TEST_F(Reading, FirstAfterMovingRunsTheSelectAgainAndSeesNewRows) {
     query.open();
     int count = 0;
     query.first();  // on the first row already: nothing runs again
-    for (; !query.eof(); query.next())
-        ++count;
+    for (; !query.eof(); query.next()) ++count;
     EXPECT_EQ(count, 3);
 
     testsupport::execute(path, "INSERT INTO KINDS (ID) VALUES (4)");
     testsupport::execute(path, "INSERT INTO KINDS (ID) VALUES (60)");
     query.first();
     std::vector<int> ids;
-    for (; !query.eof(); query.next())
-        ids.push_back(query.asInteger(0));
+    for (; !query.eof(); query.next()) ids.push_back(query.asInteger(0));
     EXPECT_EQ(ids, (std::vector<int>{1, 2, 3, 4}));  // same parameter value
     query.next();                                    // past the end stays there
     EXPECT_TRUE(query.eof());
@@ -344,8 +338,8 @@ protected:
         statement.attach(connection);
     }
     Rows row(int id) {
-        return testsupport::selectAsText(path, "SELECT VC, CH, NUM, SCALED, INTG, DT, TXT, BIG FROM TARGET WHERE ID = " +
-                                                   std::to_string(id));
+        return testsupport::selectAsText(
+            path, "SELECT VC, CH, NUM, SCALED, INTG, DT, TXT, BIG FROM TARGET WHERE ID = " + std::to_string(id));
     }
     void prepare(const std::string& sql) {
         statement.clearSql();
@@ -354,8 +348,9 @@ protected:
 };
 
 TEST_F(Writing, ServerConvertsEachParameterKindToTheColumn) {
-    prepare("INSERT INTO TARGET (ID, VC, CH, NUM, SCALED, INTG, DT, TXT) "
-            "VALUES (:ID, :VC, :CH, :NUM, :SCALED, :INTG, :DT, :TXT)");
+    prepare(
+        "INSERT INTO TARGET (ID, VC, CH, NUM, SCALED, INTG, DT, TXT) "
+        "VALUES (:ID, :VC, :CH, :NUM, :SCALED, :INTG, :DT, :TXT)");
     statement.setText(statement.paramIndex("id"), "1");
     statement.setText(statement.paramIndex("VC"), "2.5");
     statement.setText(statement.paramIndex("CH"), "x");
@@ -498,4 +493,3 @@ TEST_F(Writing, MegabyteBlobParameterArrivesWhole) {
 }
 
 }  // namespace
-

@@ -2,15 +2,14 @@
 // central database: values, NULL rules, dates, the notes blob, the company
 // filter, re-runs, failing rows and branches of the wrong shape.
 
-#include "transfer/TableJob.h"
-
-#include "EngineFixture.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <vector>
+
+#include "EngineFixture.h"
+#include "transfer/TableJob.h"
 
 namespace {
 
@@ -31,8 +30,7 @@ Rows withDatesOnly(Rows rows) {
     const auto& columns = documentColumns();
     for (auto& row : rows)
         for (std::size_t i = 0; i < columns.size(); ++i)
-            if (isDateColumn(columns[i]) && row[i])
-                row[i] = row[i]->substr(0, 10) + " 00:00:00.0000";
+            if (isDateColumn(columns[i]) && row[i]) row[i] = row[i]->substr(0, 10) + " 00:00:00.0000";
     return rows;
 }
 
@@ -67,12 +65,12 @@ TEST_F(DocumentCopy, EveryColumnArrivesWithTheDatesLosingOnlyTheirTime) {
 
     // Spot checks against literal values, so the comparison above cannot
     // pass by reading both sides wrong.
-    EXPECT_EQ(testsupport::selectAsText(centralPath,
-                                        "SELECT DT_VENDA, DT_EMISSAO, DT_VENCIMENTO, VALORVENDA, COMISSAO, CODPROJ, "
-                                        "CODMOEDA, CONFERIDO FROM DOCUREC WHERE CODDOCTO = '4712'"),
-              (Rows{{Cell("2024-03-10 00:00:00.0000"), Cell("2024-03-11 00:00:00.0000"),
-                     Cell("1850-01-01 00:00:00.0000"), Cell("1500.75"), Cell("99.9999"), Cell("-2147483648"),
-                     Cell("U  "), Cell("N")}}));
+    EXPECT_EQ(
+        testsupport::selectAsText(centralPath,
+                                  "SELECT DT_VENDA, DT_EMISSAO, DT_VENCIMENTO, VALORVENDA, COMISSAO, CODPROJ, "
+                                  "CODMOEDA, CONFERIDO FROM DOCUREC WHERE CODDOCTO = '4712'"),
+        (Rows{{Cell("2024-03-10 00:00:00.0000"), Cell("2024-03-11 00:00:00.0000"), Cell("1850-01-01 00:00:00.0000"),
+               Cell("1500.75"), Cell("99.9999"), Cell("-2147483648"), Cell("U  "), Cell("N")}}));
 }
 
 TEST_F(DocumentCopy, NullsArriveAsEmptyTextZeroAndTheZeroDate) {
@@ -86,17 +84,16 @@ TEST_F(DocumentCopy, NullsArriveAsEmptyTextZeroAndTheZeroDate) {
     ASSERT_TRUE(view.log.empty()) << view.log.front();
     const Rows copied = centralRows("DOCUREC", documentColumns());
     ASSERT_EQ(copied.size(), 1u);
-    const std::set<std::string> numbers = {"VALORVENDA", "VALORDOCTO", "VALORDESC",    "VALORPAGO",
-                                           "VALORDEVOL", "COMISSAO",   "QUANTITENS",   "TXANTECIP",
-                                           "DESPADIC",   "TAXARETENCAO", "CODPROJ",    "DESCFINANC",
+    const std::set<std::string> numbers = {"VALORVENDA",   "VALORDOCTO",      "VALORDESC",       "VALORPAGO",
+                                           "VALORDEVOL",   "COMISSAO",        "QUANTITENS",      "TXANTECIP",
+                                           "DESPADIC",     "TAXARETENCAO",    "CODPROJ",         "DESCFINANC",
                                            "TXMANUTENCAO", "ACRESCIMOBOLETO", "ACRESCIMOREMESSA"};
     const std::set<std::string> keys = {"CODEMPRESA", "TIPODOCTO", "CODDOCTO", "ORDEM"};
     for (std::size_t c = 0; c < documentColumns().size(); ++c) {
         const std::string& column = documentColumns()[c];
         SCOPED_TRACE(column);
         const Cell& value = copied[0][c];
-        if (keys.count(column))
-            continue;
+        if (keys.count(column)) continue;
         if (column == "ANOTACOES") {
             // An empty blob may be stored as empty or as NULL.
             EXPECT_TRUE(!value || value->empty());
@@ -118,8 +115,7 @@ TEST_F(DocumentCopy, NullsArriveAsEmptyTextZeroAndTheZeroDate) {
 
 TEST_F(DocumentCopy, NotesArriveByteForByte) {
     std::string notes;
-    for (int byte = 1; byte < 256; ++byte)
-        notes += static_cast<char>(byte);
+    for (int byte = 1; byte < 256; ++byte) notes += static_cast<char>(byte);
     notes += std::string("\0meio\0", 6);
     for (int i = 0; i < 20000; ++i)
         notes += "Cliente ligou em " + std::to_string(i) + "/03: prometeu pagar até sexta.\r\n";
@@ -159,16 +155,15 @@ TEST_F(DocumentCopy, RunningAgainReplacesRowsInsteadOfAddingThem) {
     const transfer::JobResult again = copyDocuments();
     EXPECT_EQ(again.tally.written, 3);
     EXPECT_TRUE(view.log.empty());
-    EXPECT_EQ(testsupport::selectAsText(centralPath,
-                                        "SELECT CODDOCTO, VALORPAGO, SITUACAO, CONFERIDO FROM DOCUREC ORDER BY CODDOCTO"),
+    EXPECT_EQ(testsupport::selectAsText(
+                  centralPath, "SELECT CODDOCTO, VALORPAGO, SITUACAO, CONFERIDO FROM DOCUREC ORDER BY CODDOCTO"),
               (Rows{{Cell("1"), Cell("1480.5"), Cell("Q"), Cell("S")},
                     {Cell("2"), Cell("0"), Cell("A"), Cell("N")},
                     {Cell("3"), Cell("0"), Cell("A"), Cell("N")}}));
 }
 
 TEST_F(DocumentCopy, RefusedRowGivesOneLogLineAndLaterRowsStillCopy) {
-    testsupport::execute(centralPath,
-                         "ALTER TABLE DOCUREC ADD CONSTRAINT CK_DOCUREC_VALOR CHECK (VALORDOCTO >= 0)");
+    testsupport::execute(centralPath, "ALTER TABLE DOCUREC ADD CONSTRAINT CK_DOCUREC_VALOR CHECK (VALORDOCTO >= 0)");
     std::vector<Row> rows = {documentRow("01", "A1"), documentRow("01", "A2"), documentRow("01", "A3"),
                              documentRow("01", "A4")};
     rows[1].set("VALORDOCTO", "-10");
@@ -214,6 +209,26 @@ TEST_F(DocumentCopy, LogLineCarriesTheWholeServerMessage) {
     EXPECT_NE(serverPart.find('\n'), std::string::npos) << "a message of several lines stays in one log line";
 }
 
+TEST_F(DocumentCopy, RefusedRowWithoutADocumentNumberKeepsTheLineFrame) {
+    // A branch without a primary key may hold a document with no number.
+    auto definitions = enginetest::columnDefinitions(testsupport::schemaText("branch.sql"), "DOCUREC");
+    std::string ddl;
+    for (const auto& [name, definition] : definitions) {
+        std::string column = definition;
+        if (const auto notNull = column.find(" NOT NULL"); notNull != std::string::npos) column.erase(notNull);
+        ddl += (ddl.empty() ? "CREATE TABLE DOCUREC (" : ", ") + column;
+    }
+    const std::string otherBranch = dir.file("sem-chave.fb");
+    testsupport::createDatabase(otherBranch, ddl + ")");
+    testsupport::execute(centralPath, "ALTER TABLE DOCUREC ADD CONSTRAINT CK_NUMERO CHECK (CODDOCTO <> '')");
+    testsupport::insertRows(otherBranch, "DOCUREC",
+                            {documentRow("01", "1").set("CODDOCTO", std::nullopt), documentRow("01", "2")});
+    transfer::ConverteDocuRec(connections(), otherBranch, "01", view, view);
+    ASSERT_EQ(view.log.size(), 1u);
+    EXPECT_EQ(view.log[0].rfind("DOCUREC: Documento =  Erro: ", 0), 0u) << view.log[0];
+    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 1);
+}
+
 TEST_F(DocumentCopy, ExtraAndReorderedBranchColumnsAreCopiedTheSame) {
     // A branch whose DOCUREC lists the copied columns backwards, with columns
     // of its own in between and no primary key.
@@ -221,21 +236,20 @@ TEST_F(DocumentCopy, ExtraAndReorderedBranchColumnsAreCopiedTheSame) {
     std::string ddl = "CREATE TABLE DOCUREC (OBS_INTERNA VARCHAR(50)";
     for (auto it = documentColumns().rbegin(); it != documentColumns().rend(); ++it) {
         ddl += ", " + definitions.at(*it);
-        if (*it == "ANOTACOES")
-            ddl += ", VERSAO INTEGER DEFAULT 3";
+        if (*it == "ANOTACOES") ddl += ", VERSAO INTEGER DEFAULT 3";
     }
     ddl += ", DT_ALTERACAO DATE, USUARIO_ALT VARCHAR(20))";
     const std::string otherBranch = dir.file("filial-antiga.fb");
     testsupport::createDatabase(otherBranch, ddl);
-    ASSERT_EQ(testsupport::selectValue(otherBranch, "SELECT FIRST 1 TRIM(RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS "
-                                                    "WHERE RDB$RELATION_NAME = 'DOCUREC' AND RDB$FIELD_POSITION = 1"),
+    ASSERT_EQ(testsupport::selectValue(otherBranch,
+                                       "SELECT FIRST 1 TRIM(RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS "
+                                       "WHERE RDB$RELATION_NAME = 'DOCUREC' AND RDB$FIELD_POSITION = 1"),
               Cell("ACRESCIMOREMESSA"));
 
     const std::vector<Row> rows = {documentRow("01", "7001"), documentRow("01", "7002").set("OBSERVACAO", "outra")};
     testsupport::insertRows(otherBranch, "DOCUREC", rows);
     testsupport::insertRows(branchPath, "DOCUREC", rows);
-    const transfer::JobResult result =
-        transfer::ConverteDocuRec(connections(), otherBranch, "01", view, view);
+    const transfer::JobResult result = transfer::ConverteDocuRec(connections(), otherBranch, "01", view, view);
     EXPECT_EQ(result.tally.written, 2);
     EXPECT_TRUE(view.log.empty());
     EXPECT_EQ(centralRows("DOCUREC", documentColumns()),

@@ -3,13 +3,6 @@
 // What the transfer tests share: a recorder standing in for the window, and
 // a fixture with a branch and a central database and the two connections.
 
-#include "db/Connection.h"
-#include "db/Error.h"
-#include "transfer/ProgressView.h"
-#include "transfer/TableJob.h"
-
-#include "TestDatabases.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +11,12 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "TestDatabases.h"
+#include "db/Connection.h"
+#include "db/Error.h"
+#include "transfer/ProgressView.h"
+#include "transfer/TableJob.h"
 
 namespace enginetest {
 
@@ -45,13 +44,13 @@ public:
     }
     void processEvents() override {
         ++processed;
-        if (onProcessEvents)
-            onProcessEvents(processed);
+        if (onProcessEvents) onProcessEvents(processed);
     }
     void appendLog(const std::string& line) override {
         log.push_back(line);
         events.push_back("log:" + line);
     }
+    bool stopRequested() const override { return stop && stop(); }
     void information(const std::string& text) override { informations.push_back(text); }
     void warning(const std::string& text) override { warnings.push_back(text); }
     void error(const std::string& text) override { errors.push_back(text); }
@@ -60,8 +59,7 @@ public:
     std::vector<std::string> rowLabels() const {
         std::vector<std::string> rows;
         for (const std::string& text : labels)
-            if (text.rfind("Integrando ", 0) == 0)
-                rows.push_back(text);
+            if (text.rfind("Integrando ", 0) == 0) rows.push_back(text);
         return rows;
     }
 
@@ -76,6 +74,7 @@ public:
     int steps = 0;
     int processed = 0;
     std::function<void(int)> onProcessEvents;
+    std::function<bool()> stop;  // the window is being closed
 };
 
 // The message a db::Connection gives when it cannot open `path`.
@@ -101,10 +100,8 @@ inline std::map<std::string, std::string> columnDefinitions(const std::string& s
     std::getline(lines, line);
     while (std::getline(lines, line)) {
         line.erase(0, line.find_first_not_of(' '));
-        while (!line.empty() && (line.back() == ',' || line.back() == ' '))
-            line.pop_back();
-        if (line.empty() || line.rfind("CONSTRAINT", 0) == 0)
-            continue;
+        while (!line.empty() && (line.back() == ',' || line.back() == ' ')) line.pop_back();
+        if (line.empty() || line.rfind("CONSTRAINT", 0) == 0) continue;
         definitions[line.substr(0, line.find(' '))] = line;
     }
     return definitions;
@@ -142,12 +139,10 @@ protected:
     static testsupport::Rows rowsOf(const std::string& path, const std::string& table,
                                     const std::vector<std::string>& columns, const std::string& where = {}) {
         std::string list;
-        for (const std::string& column : columns)
-            list += (list.empty() ? "" : ", ") + column;
-        return testsupport::selectAsText(path, "SELECT " + list + " FROM " + table +
-                                                   (where.empty() ? "" : " WHERE " + where) +
-                                                   " ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO" +
-                                                   (table == "MOVIREC" ? ", NUMORD" : ""));
+        for (const std::string& column : columns) list += (list.empty() ? "" : ", ") + column;
+        return testsupport::selectAsText(
+            path, "SELECT " + list + " FROM " + table + (where.empty() ? "" : " WHERE " + where) +
+                      " ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO" + (table == "MOVIREC" ? ", NUMORD" : ""));
     }
 };
 

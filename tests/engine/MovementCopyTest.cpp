@@ -2,15 +2,14 @@
 // frees of NULL, the date-and-time column copied as text, dates without
 // their time, and the movement's own log and progress texts.
 
-#include "transfer/TableJob.h"
-#include "transfer/Tables.h"
-
-#include "EngineFixture.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "EngineFixture.h"
+#include "transfer/TableJob.h"
+#include "transfer/Tables.h"
 
 namespace {
 
@@ -37,8 +36,7 @@ TEST_F(MovementCopy, EveryColumnArrivesAndTheTimestampKeepsItsTime) {
     Rows expected = rowsOf(branchPath, "MOVIREC", movementColumns());
     for (auto& row : expected)
         for (std::size_t c = 0; c < movementColumns().size(); ++c)
-            if (movementColumns()[c].rfind("DT_", 0) == 0)
-                row[c] = row[c]->substr(0, 10) + " 00:00:00.0000";
+            if (movementColumns()[c].rfind("DT_", 0) == 0) row[c] = row[c]->substr(0, 10) + " 00:00:00.0000";
     EXPECT_EQ(centralRows("MOVIREC", movementColumns()), expected);
 
     EXPECT_EQ(testsupport::selectAsText(centralPath,
@@ -46,8 +44,7 @@ TEST_F(MovementCopy, EveryColumnArrivesAndTheTimestampKeepsItsTime) {
                                         "ORDER BY CODDOCTO, NUMORD"),
               (Rows{{Cell("2024-04-09 14:32:10.1234"), Cell("2024-04-09 00:00:00.0000"), Cell("740.25"), Cell("3")},
                     {Cell("1999-12-31 23:59:59.9999"), Cell("2024-04-09 00:00:00.0000"), Cell("0.01"), Cell("-5")},
-                    {Cell("2024-04-09 14:32:10.0000"), Cell("2024-04-09 00:00:00.0000"), Cell("740.25"),
-                     Cell("3")}}));
+                    {Cell("2024-04-09 14:32:10.0000"), Cell("2024-04-09 00:00:00.0000"), Cell("740.25"), Cell("3")}}));
 }
 
 TEST_F(MovementCopy, NullIntegersArriveAsZeroThroughTheDuplicatedColumns) {
@@ -62,8 +59,8 @@ TEST_F(MovementCopy, NullIntegersArriveAsZeroThroughTheDuplicatedColumns) {
     EXPECT_EQ(testsupport::selectAsText(centralPath,
                                         "SELECT ORDEMLIQRECEBER, CODLIQVALOR, CODLIQINTEGRADA, SEQUENCIAENCELIQ, "
                                         "DT_VENCIMENTO, OBSERVACAO, VALORDESC, CODOPER, CODBANCOANT FROM MOVIREC"),
-              (Rows{{Cell("0"), Cell("0"), Cell("0"), Cell("0"), Cell("1899-12-30 00:00:00.0000"), Cell(""),
-                     Cell("0"), Cell(""), Cell("   ")}}));
+              (Rows{{Cell("0"), Cell("0"), Cell("0"), Cell("0"), Cell("1899-12-30 00:00:00.0000"), Cell(""), Cell("0"),
+                     Cell(""), Cell("   ")}}));
 }
 
 TEST_F(MovementCopy, StoredIntegersWinOverNothingInTheDuplicatedColumns) {
@@ -81,8 +78,9 @@ TEST_F(MovementCopy, StoredIntegersWinOverNothingInTheDuplicatedColumns) {
 }
 
 TEST_F(MovementCopy, NullTimestampIsSentAsEmptyTextWhichATimestampColumnRefuses) {
-    testsupport::insertRows(branchPath, "MOVIREC",
-                            {movementRow("01", "4711", "1").set("DATAHORA", std::nullopt), movementRow("01", "4711", "2")});
+    testsupport::insertRows(
+        branchPath, "MOVIREC",
+        {movementRow("01", "4711", "1").set("DATAHORA", std::nullopt), movementRow("01", "4711", "2")});
     const transfer::JobResult result = copyMovements();
     EXPECT_EQ(result.tally.written, 1);
     ASSERT_EQ(view.log.size(), 1u);
@@ -105,13 +103,15 @@ TEST_F(MovementCopy, CompanyFilterAndRerunWithoutDuplicates) {
     EXPECT_EQ(copyMovements("01").tally.written, 2);
     testsupport::execute(branchPath, "UPDATE MOVIREC SET VALORMOV = 10 WHERE NUMORD = '2'");
     EXPECT_EQ(copyMovements("01").tally.written, 2);
-    EXPECT_EQ(testsupport::selectAsText(centralPath,
-                                        "SELECT CODEMPRESA, CODDOCTO, NUMORD, VALORMOV FROM MOVIREC ORDER BY NUMORD"),
-              (Rows{{Cell("01"), Cell("1"), Cell("1"), Cell("740.25")}, {Cell("01"), Cell("1"), Cell("2"), Cell("10")}}));
+    EXPECT_EQ(
+        testsupport::selectAsText(centralPath,
+                                  "SELECT CODEMPRESA, CODDOCTO, NUMORD, VALORMOV FROM MOVIREC ORDER BY NUMORD"),
+        (Rows{{Cell("01"), Cell("1"), Cell("1"), Cell("740.25")}, {Cell("01"), Cell("1"), Cell("2"), Cell("10")}}));
 }
 
 TEST_F(MovementCopy, RefusedRowIsLoggedWithTheMovementPrefix) {
-    testsupport::execute(centralPath, "ALTER TABLE MOVIREC ADD CONSTRAINT CK_MOVIREC_ESTORNO CHECK (ESTORNADO IN ('S', 'N'))");
+    testsupport::execute(centralPath,
+                         "ALTER TABLE MOVIREC ADD CONSTRAINT CK_MOVIREC_ESTORNO CHECK (ESTORNADO IN ('S', 'N'))");
     testsupport::insertRows(branchPath, "MOVIREC",
                             {movementRow("01", "88", "1"), movementRow("01", "89", "1").set("ESTORNADO", "X"),
                              movementRow("01", "90", "1")});

@@ -1,9 +1,9 @@
-#include "db/NamedParameters.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "db/NamedParameters.h"
 
 namespace {
 
@@ -121,8 +121,7 @@ TEST(NamedParameters, UpsertWithManyParametersAndPaddedLayout) {
     const auto parsed = parseNamedParameters(
         "   UPDATE OR INSERT INTO MOVIREC (CODEMPRESA,\t\tNUMORD   ) VALUES (:CODEMPRESA ,\t:NUMORD\t)   ");
     EXPECT_EQ(parsed.names, (Names{"CODEMPRESA", "NUMORD"}));
-    EXPECT_EQ(parsed.positionalSql,
-              "   UPDATE OR INSERT INTO MOVIREC (CODEMPRESA,\t\tNUMORD   ) VALUES (? ,\t?\t)   ");
+    EXPECT_EQ(parsed.positionalSql, "   UPDATE OR INSERT INTO MOVIREC (CODEMPRESA,\t\tNUMORD   ) VALUES (? ,\t?\t)   ");
 }
 
 }  // namespace

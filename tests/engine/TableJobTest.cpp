@@ -2,18 +2,17 @@
 // messages, what the progress display shows, and a branch that changes
 // between the counting pass and the copy pass.
 
-#include "db/Query.h"
-#include "transfer/Connections.h"
-#include "transfer/RowCopy.h"
-#include "transfer/TableJob.h"
-
-#include "EngineFixture.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "EngineFixture.h"
+#include "db/Query.h"
+#include "transfer/Connections.h"
+#include "transfer/RowCopy.h"
+#include "transfer/TableJob.h"
 
 namespace {
 
@@ -23,7 +22,8 @@ using testsupport::documentRow;
 using testsupport::movementRow;
 using Texts = std::vector<std::string>;
 
-const std::string kCentralFailure = std::string("Não foi possível conectar ao banco de dados Centralizador") + "\r" + "Motivo: ";
+const std::string kCentralFailure =
+    std::string("Não foi possível conectar ao banco de dados Centralizador") + "\r" + "Motivo: ";
 
 // ---------------------------------------------------------------------------
 // Connections
@@ -110,9 +110,9 @@ TEST_F(TransferTest, UnopenedBranchEndsTheJobQuietlyWithOneWarning) {
 class Progress : public TransferTest {};
 
 TEST_F(Progress, LabelAndGaugeFollowTheRowsAndAreResetAfterTheJob) {
-    testsupport::insertRows(branchPath, "DOCUREC",
-                            {documentRow("01", "4711"), documentRow("01", "4712"), documentRow("01", "4713"),
-                             documentRow("02", "9999")});
+    testsupport::insertRows(
+        branchPath, "DOCUREC",
+        {documentRow("01", "4711"), documentRow("01", "4712"), documentRow("01", "4713"), documentRow("02", "9999")});
     int maximumSeen = -1, positionAtEnd = -1;
     view.onProcessEvents = [&](int) {
         maximumSeen = view.gaugeMaximum;

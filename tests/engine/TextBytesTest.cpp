@@ -3,15 +3,14 @@
 // shown (progress label, log line) is decoded, as UTF-8 when it is valid
 // UTF-8, else as Windows-1252.
 
-#include "transfer/DisplayText.h"
-#include "transfer/TableJob.h"
-
-#include "EngineFixture.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "EngineFixture.h"
+#include "transfer/DisplayText.h"
+#include "transfer/TableJob.h"
 
 namespace {
 
@@ -22,13 +21,14 @@ using testsupport::movementRow;
 using testsupport::Rows;
 
 // "Ação de cobrança: João Conceição, 1º aviso" in Windows-1252 and in UTF-8.
-const std::string kCp1252 = "A\xE7\xE3o de cobran\xE7" "a: Jo\xE3o Concei\xE7\xE3o, 1\xBA aviso";
+const std::string kCp1252 =
+    "A\xE7\xE3o de cobran\xE7"
+    "a: Jo\xE3o Concei\xE7\xE3o, 1\xBA aviso";
 const std::string kUtf8 = "Ação de cobrança: João Conceição, 1º aviso";
 
 std::string bytesFrom(int first, int last) {
     std::string bytes;
-    for (int b = first; b <= last; ++b)
-        bytes += static_cast<char>(b);
+    for (int b = first; b <= last; ++b) bytes += static_cast<char>(b);
     return bytes;
 }
 
@@ -50,18 +50,20 @@ TEST_F(TextBytes, AccentedTextInACharsetNoneDatabase) {
 }
 
 TEST_F(TextBytes, EveryByteInACharsetNoneDatabase) {
-    testsupport::insertRows(branchPath, "DOCUREC",
-                            {documentRow("01", "1").set("OBSERVACAO", bytesFrom(1, 127)).set("CODMOEDA", "\x01\x7F\x80"),
-                             documentRow("01", "2").set("OBSERVACAO", bytesFrom(128, 255)).set("CODMOEDA", "\xFF\xA0\x81"),
-                             documentRow("01", "3\xE7").set("OBSERVACAO", "'\"\\%_;:CODDOCTO")});
+    testsupport::insertRows(
+        branchPath, "DOCUREC",
+        {documentRow("01", "1").set("OBSERVACAO", bytesFrom(1, 127)).set("CODMOEDA", "\x01\x7F\x80"),
+         documentRow("01", "2").set("OBSERVACAO", bytesFrom(128, 255)).set("CODMOEDA", "\xFF\xA0\x81"),
+         documentRow("01", "3\xE7").set("OBSERVACAO", "'\"\\%_;:CODDOCTO")});
     testsupport::insertRow(branchPath, "MOVIREC", movementRow("01", "1").set("OBSERVACAO", bytesFrom(100, 255)));
     copyDocuments();
     copyMovements();
     ASSERT_TRUE(view.log.empty()) << view.log.front();
-    EXPECT_EQ(testsupport::selectAsText(centralPath, "SELECT CODDOCTO, OBSERVACAO, CODMOEDA FROM DOCUREC ORDER BY CODDOCTO"),
-              (Rows{{Cell("1"), Cell(bytesFrom(1, 127)), Cell("\x01\x7F\x80")},
-                    {Cell("2"), Cell(bytesFrom(128, 255)), Cell("\xFF\xA0\x81")},
-                    {Cell("3\xE7"), Cell("'\"\\%_;:CODDOCTO"), Cell("R$ ")}}));
+    EXPECT_EQ(
+        testsupport::selectAsText(centralPath, "SELECT CODDOCTO, OBSERVACAO, CODMOEDA FROM DOCUREC ORDER BY CODDOCTO"),
+        (Rows{{Cell("1"), Cell(bytesFrom(1, 127)), Cell("\x01\x7F\x80")},
+              {Cell("2"), Cell(bytesFrom(128, 255)), Cell("\xFF\xA0\x81")},
+              {Cell("3\xE7"), Cell("'\"\\%_;:CODDOCTO"), Cell("R$ ")}}));
     EXPECT_EQ(testsupport::selectValue(centralPath, "SELECT OBSERVACAO FROM MOVIREC"), Cell(bytesFrom(100, 255)));
 }
 
@@ -72,15 +74,22 @@ TEST_F(TextBytes, AccentedTextInWin1252Databases) {
     ASSERT_EQ(testsupport::selectValue(branch1252, "SELECT TRIM(RDB$CHARACTER_SET_NAME) FROM RDB$DATABASE"),
               Cell("WIN1252"));
     testsupport::insertRow(branch1252, "DOCUREC",
-                           documentRow("01", "1").set("OBSERVACAO", kCp1252).set("CODCLIENTE", "M\xC3" "E").set(
-                               "CODMOEDA", "\x80  "));
+                           documentRow("01", "1")
+                               .set("OBSERVACAO", kCp1252)
+                               .set("CODCLIENTE",
+                                    "M\xC3"
+                                    "E")
+                               .set("CODMOEDA", "\x80  "));
     central.close();
     central.parameters().setValue("Database", central1252);
     central.open();
     transfer::ConverteDocuRec(connections(), branch1252, "01", view, view);
     ASSERT_TRUE(view.log.empty()) << view.log.front();
     EXPECT_EQ(testsupport::selectAsText(central1252, "SELECT OBSERVACAO, CODCLIENTE, CODMOEDA FROM DOCUREC"),
-              (Rows{{Cell(kCp1252), Cell("M\xC3" "E"), Cell("\x80  ")}}));
+              (Rows{{Cell(kCp1252),
+                     Cell("M\xC3"
+                          "E"),
+                     Cell("\x80  ")}}));
 
     // A NONE branch into the WIN1252 central: the bytes are still the bytes.
     testsupport::insertRow(branchPath, "DOCUREC", documentRow("01", "2").set("OBSERVACAO", kCp1252));
@@ -94,7 +103,8 @@ TEST_F(TextBytes, LabelAndLogShowWindows1252KeysDecoded) {
     testsupport::insertRows(branchPath, "DOCUREC",
                             {documentRow("01", "N\xBA 10").set("VALORDOCTO", "-1"), documentRow("01", "Nº 11")});
     copyDocuments();
-    EXPECT_EQ(view.rowLabels(), (std::vector<std::string>{"Integrando Documento: Nº 10", "Integrando Documento: Nº 11"}));
+    EXPECT_EQ(view.rowLabels(),
+              (std::vector<std::string>{"Integrando Documento: Nº 10", "Integrando Documento: Nº 11"}));
     ASSERT_EQ(view.log.size(), 1u);
     EXPECT_EQ(view.log[0].rfind("DOCUREC: Documento = Nº 10 Erro: ", 0), 0u) << view.log[0];
     // The key written is the branch's bytes, not the decoded text.

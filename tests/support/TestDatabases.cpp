@@ -1,8 +1,5 @@
 #include "TestDatabases.h"
 
-#include "db/Connection.h"
-#include "db/Statement.h"
-
 #include <firebird/Interface.h>
 #include <langinfo.h>
 
@@ -19,6 +16,9 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "db/Connection.h"
+#include "db/Statement.h"
+
 #ifndef TAVOLENE_TEST_SCHEMA_DIR
 #error "TAVOLENE_TEST_SCHEMA_DIR must name the folder of the test schemas"
 #endif
@@ -34,8 +34,7 @@ namespace {
 // the program, switch to UTF-8, the encoding of file names here.
 IMaster* master() {
     static IMaster* const instance = [] {
-        if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
-            std::setlocale(LC_CTYPE, "C.UTF-8");
+        if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
         return fb_get_master_interface();
     }();
     return instance;
@@ -98,8 +97,7 @@ public:
     ~Attachment() {
         CheckStatusWrapper status(master()->getStatus());
         handle_->detach(&status);
-        if (status.getState() & IStatus::STATE_ERRORS)
-            handle_->release();
+        if (status.getState() & IStatus::STATE_ERRORS) handle_->release();
         status.dispose();
     }
     Attachment(const Attachment&) = delete;
@@ -113,8 +111,8 @@ private:
 
 // Read committed, like the program's own transactions.
 ITransaction* startTransaction(IAttachment* attachment) {
-    static const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
-                                        isc_tpb_rec_version, isc_tpb_wait};
+    static const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
+                                        isc_tpb_wait};
     Status status;
     return attachment->startTransaction(&status, sizeof tpb, tpb);
 }
@@ -147,14 +145,12 @@ T load(const unsigned char* bytes) {
 }
 
 std::string scaledText(std::int64_t value, int scale) {
-    std::string digits = std::to_string(value < 0 ? -static_cast<unsigned long long>(value)
-                                                  : static_cast<unsigned long long>(value));
-    if (scale > 0)
-        digits.append(static_cast<std::size_t>(scale), '0');
+    std::string digits =
+        std::to_string(value < 0 ? -static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value));
+    if (scale > 0) digits.append(static_cast<std::size_t>(scale), '0');
     if (scale < 0) {
         const auto decimals = static_cast<std::size_t>(-scale);
-        if (digits.size() <= decimals)
-            digits.insert(0, decimals - digits.size() + 1, '0');
+        if (digits.size() <= decimals) digits.insert(0, decimals - digits.size() + 1, '0');
         digits.insert(digits.size() - decimals, 1, '.');
     }
     return value < 0 ? "-" + digits : digits;
@@ -189,8 +185,7 @@ std::string readBlob(IAttachment* attachment, ITransaction* transaction, ISC_QUA
     char segment[16384];
     for (;;) {
         unsigned length = 0;
-        if (blob->getSegment(&status, sizeof segment, segment, &length) == IStatus::RESULT_NO_DATA)
-            break;
+        if (blob->getSegment(&status, sizeof segment, segment, &length) == IStatus::RESULT_NO_DATA) break;
         bytes.append(segment, length);
     }
     blob->close(&status);
@@ -204,8 +199,7 @@ TempDir::TempDir() {
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavolene-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
-        throw std::runtime_error("cannot create a temporary folder from " + pattern);
+    if (!mkdtemp(buffer.data())) throw std::runtime_error("cannot create a temporary folder from " + pattern);
     path_ = buffer.data();
 }
 
@@ -230,8 +224,7 @@ std::vector<std::string> splitStatements(const std::string& sql) {
         const char c = sql[i];
         if (c == '\'' || c == '"') {
             std::size_t end = i + 1;
-            while (end < sql.size() && sql[end] != c)
-                ++end;  // a doubled quote closes and reopens: same result
+            while (end < sql.size() && sql[end] != c) ++end;  // a doubled quote closes and reopens: same result
             end = std::min(end + 1, sql.size());
             current.append(sql, i, end - i);
             i = end;
@@ -256,8 +249,7 @@ std::vector<std::string> splitStatements(const std::string& sql) {
 std::string schemaText(const std::string& fileName) {
     const std::string path = std::string(TAVOLENE_TEST_SCHEMA_DIR) + "/" + fileName;
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
+    if (!in) throw std::runtime_error("cannot read " + path);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -316,48 +308,50 @@ Rows selectAsText(const std::string& path, const std::string& sql) {
                 const unsigned char* value = buffer.data() + metadata->getOffset(&status, i);
                 const int scale = metadata->getScale(&status, i);
                 switch (metadata->getType(&status, i) & ~1u) {
-                case SQL_TEXT:
-                    row.emplace_back(std::string(reinterpret_cast<const char*>(value), metadata->getLength(&status, i)));
-                    break;
-                case SQL_VARYING:
-                    row.emplace_back(std::string(reinterpret_cast<const char*>(value) + 2, load<unsigned short>(value)));
-                    break;
-                case SQL_SHORT:
-                    row.emplace_back(scaledText(load<std::int16_t>(value), scale));
-                    break;
-                case SQL_LONG:
-                    row.emplace_back(scaledText(load<std::int32_t>(value), scale));
-                    break;
-                case SQL_INT64:
-                    row.emplace_back(scaledText(load<std::int64_t>(value), scale));
-                    break;
-                case SQL_FLOAT:
-                    row.emplace_back(doubleText(load<float>(value)));
-                    break;
-                case SQL_DOUBLE:
-                case SQL_D_FLOAT:
-                    row.emplace_back(doubleText(load<double>(value)));
-                    break;
-                case SQL_TIMESTAMP: {
-                    const auto stamp = load<ISC_TIMESTAMP>(value);
-                    row.emplace_back(dateText(stamp.timestamp_date) + " " + timeText(stamp.timestamp_time));
-                    break;
-                }
-                case SQL_TYPE_DATE:
-                    row.emplace_back(dateText(load<ISC_DATE>(value)));
-                    break;
-                case SQL_TYPE_TIME:
-                    row.emplace_back(timeText(load<ISC_TIME>(value)));
-                    break;
-                case SQL_BLOB:
-                    row.emplace_back(readBlob(attachment.get(), transaction, load<ISC_QUAD>(value)));
-                    break;
-                case SQL_BOOLEAN:
-                    row.emplace_back(*value ? "TRUE" : "FALSE");
-                    break;
-                default:
-                    throw std::runtime_error("selectAsText: column type " +
-                                             std::to_string(metadata->getType(&status, i)) + " not handled");
+                    case SQL_TEXT:
+                        row.emplace_back(
+                            std::string(reinterpret_cast<const char*>(value), metadata->getLength(&status, i)));
+                        break;
+                    case SQL_VARYING:
+                        row.emplace_back(
+                            std::string(reinterpret_cast<const char*>(value) + 2, load<unsigned short>(value)));
+                        break;
+                    case SQL_SHORT:
+                        row.emplace_back(scaledText(load<std::int16_t>(value), scale));
+                        break;
+                    case SQL_LONG:
+                        row.emplace_back(scaledText(load<std::int32_t>(value), scale));
+                        break;
+                    case SQL_INT64:
+                        row.emplace_back(scaledText(load<std::int64_t>(value), scale));
+                        break;
+                    case SQL_FLOAT:
+                        row.emplace_back(doubleText(load<float>(value)));
+                        break;
+                    case SQL_DOUBLE:
+                    case SQL_D_FLOAT:
+                        row.emplace_back(doubleText(load<double>(value)));
+                        break;
+                    case SQL_TIMESTAMP: {
+                        const auto stamp = load<ISC_TIMESTAMP>(value);
+                        row.emplace_back(dateText(stamp.timestamp_date) + " " + timeText(stamp.timestamp_time));
+                        break;
+                    }
+                    case SQL_TYPE_DATE:
+                        row.emplace_back(dateText(load<ISC_DATE>(value)));
+                        break;
+                    case SQL_TYPE_TIME:
+                        row.emplace_back(timeText(load<ISC_TIME>(value)));
+                        break;
+                    case SQL_BLOB:
+                        row.emplace_back(readBlob(attachment.get(), transaction, load<ISC_QUAD>(value)));
+                        break;
+                    case SQL_BOOLEAN:
+                        row.emplace_back(*value ? "TRUE" : "FALSE");
+                        break;
+                    default:
+                        throw std::runtime_error("selectAsText: column type " +
+                                                 std::to_string(metadata->getType(&status, i)) + " not handled");
                 }
             }
             rows.push_back(std::move(row));
@@ -379,8 +373,7 @@ Rows selectAsText(const std::string& path, const std::string& sql) {
 
 Cell selectValue(const std::string& path, const std::string& sql) {
     const Rows rows = selectAsText(path, sql);
-    if (rows.empty() || rows.front().empty())
-        throw std::runtime_error("no row from \"" + sql + "\"");
+    if (rows.empty() || rows.front().empty()) throw std::runtime_error("no row from \"" + sql + "\"");
     return rows.front().front();
 }
 
@@ -404,8 +397,7 @@ Row& Row::set(const std::string& name, std::optional<std::string> value) {
 Row& Row::setBlob(const std::string& name, std::optional<std::string> bytes) {
     set(name, std::move(bytes));
     for (Column& column : columns_)
-        if (column.name == name)
-            column.blob = true;
+        if (column.name == name) column.blob = true;
     return *this;
 }
 
@@ -417,14 +409,12 @@ Row& Row::remove(const std::string& name) {
 
 std::optional<std::string> Row::value(const std::string& name) const {
     for (const Column& column : columns_)
-        if (column.name == name)
-            return column.value;
+        if (column.name == name) return column.value;
     throw std::runtime_error("row has no column " + name);
 }
 
 void insertRows(const std::string& path, const std::string& table, const std::vector<Row>& rows) {
-    if (rows.empty())
-        return;
+    if (rows.empty()) return;
     db::Connection connection;
     connection.parameters().setValue("Database", path);
     connection.parameters().setValue("User_Name", kUser);
@@ -443,16 +433,14 @@ void insertRows(const std::string& path, const std::string& table, const std::ve
         // parameter travels as NULL. Values stay set from row to row, so the
         // statement is set up again when the NULL columns change.
         std::string shape = sql;
-        for (const Row::Column& column : row.columns())
-            shape += column.value ? '1' : '0';
+        for (const Row::Column& column : row.columns()) shape += column.value ? '1' : '0';
         if (shape != preparedFor) {
             insert.clearSql();
             insert.addSql(sql);
             preparedFor = shape;
         }
         for (const Row::Column& column : row.columns()) {
-            if (!column.value)
-                continue;
+            if (!column.value) continue;
             const int index = insert.paramIndex(column.name);
             if (column.blob)
                 insert.setBlob(index, *column.value);
@@ -463,9 +451,7 @@ void insertRows(const std::string& path, const std::string& table, const std::ve
     }
 }
 
-void insertRow(const std::string& path, const std::string& table, const Row& row) {
-    insertRows(path, table, {row});
-}
+void insertRow(const std::string& path, const std::string& table, const Row& row) { insertRows(path, table, {row}); }
 
 Row documentRow(const std::string& codEmpresa, const std::string& codDocto) {
     Row row;
@@ -568,27 +554,41 @@ Row movementRow(const std::string& codEmpresa, const std::string& codDocto, cons
 }
 
 const std::vector<std::string>& documentColumns() {
-    static const std::vector<std::string> names = {
-        "CODEMPRESA",   "CODCLIENTE",     "TIPODOCTO",       "CODDOCTO",        "DT_VENDA",       "DT_EMISSAO",
-        "DT_VENCIMENTO", "CODMOEDA",      "VALORVENDA",      "VALORDOCTO",      "VALORDESC",      "VALORPAGO",
-        "VALORDEVOL",   "NOSSONUMERO",    "NUMORD",          "NUMDOCORIG",      "CODBANCO",       "CODVENDEDOR",
-        "CODCART",      "COMISSAO",       "CONTACXA",        "EMITIUBOLETA",    "SIST_MANU",      "SITUACAO",
-        "OBSERVACAO",   "CODOPER",        "ORDEM",           "QUANTITENS",      "TXANTECIP",      "DESPADIC",
-        "ANOTACOES",    "NUMDOCBCO",      "TIPOVINCULO",     "CODVINCULO",      "CODPLANOVINCULO", "CODFORMAVINCULO",
-        "TAXARETENCAO", "CODPROJ",        "DESCFINANC",      "CODCOBRADOR",     "TXMANUTENCAO",   "GEROUREMESSA",
-        "CODAUTORIZACAO", "DOCTOAUTORIZACAO", "CODBANDEIRA", "CODPRODUTOBANDEIRA", "ACRESCIMOBOLETO",
-        "ACRESCIMOREMESSA"};
+    static const std::vector<std::string> names = {"CODEMPRESA",      "CODCLIENTE",
+                                                   "TIPODOCTO",       "CODDOCTO",
+                                                   "DT_VENDA",        "DT_EMISSAO",
+                                                   "DT_VENCIMENTO",   "CODMOEDA",
+                                                   "VALORVENDA",      "VALORDOCTO",
+                                                   "VALORDESC",       "VALORPAGO",
+                                                   "VALORDEVOL",      "NOSSONUMERO",
+                                                   "NUMORD",          "NUMDOCORIG",
+                                                   "CODBANCO",        "CODVENDEDOR",
+                                                   "CODCART",         "COMISSAO",
+                                                   "CONTACXA",        "EMITIUBOLETA",
+                                                   "SIST_MANU",       "SITUACAO",
+                                                   "OBSERVACAO",      "CODOPER",
+                                                   "ORDEM",           "QUANTITENS",
+                                                   "TXANTECIP",       "DESPADIC",
+                                                   "ANOTACOES",       "NUMDOCBCO",
+                                                   "TIPOVINCULO",     "CODVINCULO",
+                                                   "CODPLANOVINCULO", "CODFORMAVINCULO",
+                                                   "TAXARETENCAO",    "CODPROJ",
+                                                   "DESCFINANC",      "CODCOBRADOR",
+                                                   "TXMANUTENCAO",    "GEROUREMESSA",
+                                                   "CODAUTORIZACAO",  "DOCTOAUTORIZACAO",
+                                                   "CODBANDEIRA",     "CODPRODUTOBANDEIRA",
+                                                   "ACRESCIMOBOLETO", "ACRESCIMOREMESSA"};
     return names;
 }
 
 const std::vector<std::string>& movementColumns() {
     static const std::vector<std::string> names = {
-        "CODEMPRESA",    "TIPODOCTO",    "CODDOCTO",        "CODCLIENTE",   "TIPOMOV",        "NUMORD",
-        "VALORMOV",      "VALORDESC",    "JUROSMULTA",      "DT_MOVIMENTO", "DT_VENCIMENTO",  "CODBANCOPGTO",
-        "CODFORMAPGTO",  "CONTACXA",     "DATAHORA",        "NOMEBANCOPGTO", "NUMDOCPGTO",    "SIST_MANU",
-        "USUARIO",       "CODOPER",      "CONTAPGTO",       "CODAGENPGTO",  "ESTORNADO",      "CODBANCOANT",
-        "CODCARTANT",    "CODBANCOAT",   "CODCARTAT",       "NUMORD2",      "ORDEMLIQRECEBER", "CODLIQVALOR",
-        "OBSERVACAO",    "CODEMPRESAMOV", "CODLIQINTEGRADA", "NOSSONUMERO", "AGENCIAAT",      "CONTAAT",
+        "CODEMPRESA",       "TIPODOCTO",     "CODDOCTO",        "CODCLIENTE",    "TIPOMOV",         "NUMORD",
+        "VALORMOV",         "VALORDESC",     "JUROSMULTA",      "DT_MOVIMENTO",  "DT_VENCIMENTO",   "CODBANCOPGTO",
+        "CODFORMAPGTO",     "CONTACXA",      "DATAHORA",        "NOMEBANCOPGTO", "NUMDOCPGTO",      "SIST_MANU",
+        "USUARIO",          "CODOPER",       "CONTAPGTO",       "CODAGENPGTO",   "ESTORNADO",       "CODBANCOANT",
+        "CODCARTANT",       "CODBANCOAT",    "CODCARTAT",       "NUMORD2",       "ORDEMLIQRECEBER", "CODLIQVALOR",
+        "OBSERVACAO",       "CODEMPRESAMOV", "CODLIQINTEGRADA", "NOSSONUMERO",   "AGENCIAAT",       "CONTAAT",
         "SEQUENCIAENCELIQ", "NUMSEQECF"};
     return names;
 }
