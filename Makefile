@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run clean package
+.PHONY: deps configure build test run clean package bench
 
 deps:
 	bash scripts/install-deps
@@ -14,6 +14,13 @@ build: configure
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
+
+# Conversion speed against the database's own limit, and peak memory
+# (docs/performance.md). N documents and about 3N movements; the default
+# finishes in about a minute, `make bench N=20000` gives the full table.
+N ?= 2000
+bench: build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/tavolene_bench --rows $(N)
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -189,6 +189,11 @@ TEST(Report, JudgesEachTargetFromTheMedians) {
     EXPECT_NE(text.find("not measured: the window is not part of this build"), std::string::npos) << text;
     // 5000 kB more: 5.1 MB.
     EXPECT_NE(text.find("met     +5.1 MB"), std::string::npos) << text;
+    EXPECT_EQ(text.find("beyond L's"), std::string::npos) << "no limit figures, no comparison";
+
+    report.limitMemory = {{100, 400, 29000}, {1000, 4000, 33000}};  // +4.1 MB
+    text = bench::formatReport(report);
+    EXPECT_NE(text.find("E growth beyond L's (the program's own): +1.0 MB"), std::string::npos) << text;
 
     report.engine.rowsPerSecond = {949, 900, 980};
     report.window.rowsPerSecond = {899, 850, 870};

@@ -44,6 +44,7 @@ constexpr double kGrowthTargetMb = 10.0;
 std::string usage() {
     return "usage: tavolene_bench [--rows N] [--reps R] [--mem-scale K] [--no-memory] [--no-limit-memory]\n"
            "                      [--memory-forced-writes] [--no-window] [--workdir DIR]\n"
+           "       tavolene_bench --prepare-only --workdir DIR [--rows N]\n"
            "       tavolene_bench --child engine|limit --branch FILE --central FILE\n";
 }
 
@@ -72,6 +73,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.window = false;
         else if (argument == "--workdir")
             options.workDir = value();
+        else if (argument == "--prepare-only")
+            options.prepareOnly = true;
         else if (argument == "--child")
             options.child = value();
         else if (argument == "--branch")
@@ -81,6 +84,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         else
             throw std::invalid_argument("unknown argument \"" + argument + "\"");
     }
+    if (options.prepareOnly && options.workDir.empty())
+        throw std::invalid_argument("--prepare-only needs --workdir");
     if (!options.child.empty()) {
         if (options.child != "engine" && options.child != "limit")
             throw std::invalid_argument("--child takes engine or limit, not \"" + options.child + "\"");
@@ -184,7 +189,12 @@ std::string formatReport(const Report& report) {
             return growth;
         };
         growthMb = line("E  engine", report.engineMemory);
-        line("L  limit", report.limitMemory);
+        const std::optional<double> limitGrowth = line("L  limit", report.limitMemory);
+        // The embedded database engine's page cache fills with the files
+        // and is in both figures; what E adds beyond L is the program's.
+        if (growthMb && limitGrowth)
+            out << "E growth beyond L's (the program's own): " << (*growthMb - *limitGrowth >= 0 ? "+" : "")
+                << fixed(*growthMb - *limitGrowth, 1) << " MB\n";
     }
 
     out << "\nTargets:\n";

@@ -17,6 +17,9 @@ struct Options {
     // the same work, the disk waits less, the large run ends sooner.
     bool memoryForcedWrites = false;
     std::string workDir;      // empty: a fresh temporary folder
+    // Only create the branch and two empty central databases (forced writes
+    // on and off) in --workdir, for profiling a child run by hand.
+    bool prepareOnly = false;
     // Child mode: one run in this process, report on stdout.
     std::string child;  // "engine" or "limit"
     std::string branch;

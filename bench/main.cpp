@@ -183,6 +183,12 @@ int runBenchmark(const bench::Options& options) {
     report.movements = counts.movements;
     std::cerr << "branch: " << counts.documents << " documents, " << counts.movements << " movements, generated in "
               << secondsSince(start) << " s\n";
+    if (options.prepareOnly) {
+        bench::createCentral(file("central-sync.fdb"), true);
+        bench::createCentral(file("central-async.fdb"), false);
+        std::cout << branch << "\n" << file("central-sync.fdb") << "\n" << file("central-async.fdb") << "\n";
+        return 0;
+    }
 
     std::vector<Contender> contenders = {{&report.limit, "L", limitRunner}, {&report.engine, "E", engineRunner}};
 #ifdef TAVOLENE_BENCH_WINDOW
