@@ -130,12 +130,33 @@ bool ParameterSet::layoutFits() const {
         const Slot& slot = slots_[position];
         if (value.kind != slot.kind)
             return false;
-        // A text is declared with its own length: the server names the
-        // declared length as the "actual" one when the column is too short.
-        if (value.kind == Kind::Text && value.bytes.size() != slot.capacity)
+        if (value.kind == Kind::Text && !textFits(slot, value.bytes.size()))
             return false;
     }
     return true;
+}
+
+// A text for a text column is declared with the column's length while it
+// fits the column, so rows of varying length share one layout. A longer one
+// is declared with its exact length: the server names the declared length as
+// the "actual" one when it refuses the text, and that must be the text's.
+bool ParameterSet::textFits(const Slot& slot, std::size_t length) {
+    if (slot.columnTextLength == 0)
+        return length <= slot.capacity;
+    if (slot.capacity == slot.columnTextLength)
+        return length <= slot.capacity;
+    return length == slot.capacity;
+}
+
+unsigned ParameterSet::textCapacity(const Slot& slot, std::size_t length) {
+    if (slot.columnTextLength != 0)
+        return length <= slot.columnTextLength ? slot.columnTextLength : static_cast<unsigned>(length);
+    // Text for a number or date column: grow in steps, a conversion error
+    // names the value, not its declared length.
+    unsigned capacity = std::max(slot.capacity, 64u);
+    while (capacity < length && capacity < kMaxVaryingLength)
+        capacity *= 2;
+    return std::min(capacity, kMaxVaryingLength);
 }
 
 void ParameterSet::rebuildLayout(IMessageMetadata* described) {
@@ -148,12 +169,13 @@ void ParameterSet::rebuildLayout(IMessageMetadata* described) {
             Slot& slot = slots_[position];
             slot.kind = value.kind;
             const unsigned describedType = described->getType(&status, position) & ~1u;
+            slot.columnTextLength = isTextType(describedType) ? described->getLength(&status, position) : 0;
             switch (value.kind) {
             case Kind::Null:
                 // Keep the described type; only the null flag is sent.
                 break;
             case Kind::Text:
-                slot.capacity = static_cast<unsigned>(value.bytes.size());
+                slot.capacity = textCapacity(slot, value.bytes.size());
                 builder->setType(&status, position, SQL_VARYING + 1);
                 builder->setLength(&status, position, slot.capacity);
                 builder->setCharSet(&status, position,

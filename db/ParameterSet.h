@@ -18,8 +18,8 @@ namespace db {
 
 // The values of a statement's named parameters and the input message that
 // carries them. Each value travels in the type it was set as; the server
-// converts it to the column's type. The message layout is rebuilt when a
-// kind or a text length changes: a text is declared with its exact length.
+// converts it to the column's type. The message layout is rebuilt only when
+// a kind changes or a text no longer fits its declaration, not per row.
 class ParameterSet {
 public:
     enum class Kind : std::uint8_t { Null, Text, Double, Date, Integer, Blob };
@@ -58,13 +58,16 @@ private:
     };
     struct Slot {
         Kind kind = Kind::Null;
-        unsigned capacity = 0;  // bytes, for Text
+        unsigned capacity = 0;        // declared bytes, for Text
+        unsigned columnTextLength = 0;  // the column's own length when it holds text
         unsigned offset = 0;
         unsigned nullOffset = 0;
     };
 
     Value& valueAt(int index);
     bool layoutFits() const;
+    static bool textFits(const Slot& slot, std::size_t length);
+    static unsigned textCapacity(const Slot& slot, std::size_t length);
     void rebuildLayout(Firebird::IMessageMetadata* described);
     void releaseMetadata();
 
