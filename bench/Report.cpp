@@ -45,7 +45,7 @@ std::string usage() {
     return "usage: tavolene_bench [--rows N] [--reps R] [--mem-scale K] [--no-memory] [--no-limit-memory]\n"
            "                      [--memory-forced-writes] [--no-window] [--workdir DIR]\n"
            "       tavolene_bench --prepare-only --workdir DIR [--rows N]\n"
-           "       tavolene_bench --child engine|limit --branch FILE --central FILE\n";
+           "       tavolene_bench --child engine|limit|window --branch FILE --central FILE\n";
 }
 
 Options parseOptions(const std::vector<std::string>& arguments) {
@@ -87,8 +87,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     if (options.prepareOnly && options.workDir.empty())
         throw std::invalid_argument("--prepare-only needs --workdir");
     if (!options.child.empty()) {
-        if (options.child != "engine" && options.child != "limit")
-            throw std::invalid_argument("--child takes engine or limit, not \"" + options.child + "\"");
+        if (options.child != "engine" && options.child != "limit" && options.child != "window")
+            throw std::invalid_argument("--child takes engine, limit or window, not \"" + options.child + "\"");
         if (options.branch.empty() || options.central.empty())
             throw std::invalid_argument("--child needs --branch and --central");
     }

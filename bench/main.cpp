@@ -99,8 +99,17 @@ void checkCopied(const std::string& what, const RunOutcome& outcome, const std::
 }
 
 int runChild(const bench::Options& options) {
-    const RunOutcome outcome = options.child == "engine" ? engineRunner(options.branch, options.central)
-                                                         : limitRunner(options.branch, options.central);
+    RunOutcome outcome;
+    if (options.child == "engine")
+        outcome = engineRunner(options.branch, options.central);
+    else if (options.child == "limit")
+        outcome = limitRunner(options.branch, options.central);
+    else
+#ifdef TAVOLENE_BENCH_WINDOW
+        outcome = windowRunner(options.branch, options.central, bench::countRows(options.branch).rows());
+#else
+        throw std::runtime_error("the window is not part of this build");
+#endif
     bench::ChildReport report;
     report.seconds = outcome.seconds;
     report.rows = outcome.written;
@@ -260,13 +269,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
+#ifdef TAVOLENE_BENCH_WINDOW
+        std::unique_ptr<QApplication> application;
+        if (options.child.empty() || options.child == "window") {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            application = std::make_unique<QApplication>(argc, argv);
+        }
+#endif
         if (!options.child.empty())
             return runChild(options);
-#ifdef TAVOLENE_BENCH_WINDOW
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication application(argc, argv);
-#endif
         return runBenchmark(options);
     } catch (const std::exception& failure) {
         std::cerr << "tavolene_bench: " << failure.what() << "\n";
