@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
+#include <algorithm>
 
 #include "ui/BranchListModel.h"
 
@@ -57,11 +58,14 @@ void BranchGrid::setBranchList(BranchListModel* list) {
     connect(list, &BranchListModel::currentRowChanged, this, &BranchGrid::showCurrentRow);
     // Rows are short single lines: a row as tall as the font, as the titles.
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    // Room for 75 characters of the width of a digit.
-    const int bancoWidth = fontMetrics().horizontalAdvance(QLatin1Char('0')) * 75 + 4;
+    // Room for 75 characters of the width of a digit and for the title
+    // "Empresa"; with a wider font than the layout's, Banco gives way so
+    // both columns stay in sight.
+    const int empresaWidth = horizontalHeader()->fontMetrics().horizontalAdvance(QStringLiteral("Empresa")) + 12;
+    const int room = width() - 2 * frameWidth() - verticalHeader()->width() - empresaWidth;
+    const int bancoWidth = std::min(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 75 + 4, room);
     setColumnWidth(BranchListModel::BancoColumn, bancoWidth);
-    setColumnWidth(BranchListModel::EmpresaColumn,
-                   horizontalHeader()->fontMetrics().horizontalAdvance(QStringLiteral("Empresa")) + 12);
+    setColumnWidth(BranchListModel::EmpresaColumn, empresaWidth);
 }
 
 void BranchGrid::keyPressEvent(QKeyEvent* event) {

@@ -38,7 +38,11 @@ void BranchListModel::append(const QString& banco, const QString& empresa) {
     beginInsertRows(QModelIndex(), row, row);
     entries_.push_back(Entry{banco, empresa, false});
     endInsertRows();
-    moveCursor(row);
+    // A walk that ended past the last entry left the cursor on this row
+    // number already; the grid must still be told.
+    const int previous = cursor_;
+    cursor_ = row;
+    announceCursor(previous);
 }
 
 void BranchListModel::removeCurrent() {
@@ -47,11 +51,12 @@ void BranchListModel::removeCurrent() {
     beginRemoveRows(QModelIndex(), removed, removed);
     entries_.erase(entries_.begin() + removed);
     endRemoveRows();
+    // The grid may have moved the cursor while the row went; the rule below
+    // decides, whatever it did.
+    const int previous = cursor_;
     const int remaining = rowCount();
-    if (removed < remaining)
-        announceCursor(removed);  // the follower now sits at the removed row
-    else
-        moveCursor(remaining - 1);
+    cursor_ = removed < remaining ? removed : remaining - 1;
+    announceCursor(previous);
 }
 
 void BranchListModel::clear() {

@@ -134,7 +134,7 @@ void TForm1::createLabelsAndProgress() {
     barra = new QProgressBar(this);
     barra->setObjectName(QStringLiteral("barra"));
     barra->setGeometry(27, 492, 452, 19);
-    barra->setRange(0, 100);
+    barra->setRange(0, gaugeMaximum_);
     barra->setValue(50);
     barra->setFormat(QStringLiteral("%p%"));
     barra->setAlignment(Qt::AlignCenter);
@@ -386,13 +386,16 @@ void TForm1::setProgressText(const std::string& text) {
 }
 
 void TForm1::setGaugeMaximum(int maximum) {
-    // A gauge whose maximum equals its minimum would turn into a busy
-    // indicator; with nothing to count it shows 0%.
-    barra->setRange(0, std::max(maximum, 1));
+    // A bar whose maximum equals its minimum would turn into a busy
+    // indicator; with nothing to count it keeps a range of one and shows 0%.
+    gaugeMaximum_ = std::max(maximum, 0);
+    const int position = std::clamp(barra->value(), 0, gaugeMaximum_);
+    barra->setRange(0, std::max(gaugeMaximum_, 1));
+    barra->setValue(position);
 }
 
 void TForm1::stepGauge() {
-    if (barra->value() < barra->maximum()) {
+    if (barra->value() < gaugeMaximum_) {
         barra->setValue(barra->value() + 1);
         barra->repaint();
     }

@@ -119,6 +119,7 @@ private:
     BranchGrid* DBGrid1 = nullptr;
     QPlainTextEdit* mLog = nullptr;
 
+    int gaugeMaximum_ = 100;
     bool running_ = false;
     bool closeRequested_ = false;  // the window was asked to close during a run
     bool centred_ = false;
