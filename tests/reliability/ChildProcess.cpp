@@ -12,7 +12,9 @@
 
 namespace reliability {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
+std::string conversionDriver() { return TAVOLENE_CONVERSION_DRIVER; }
+
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std::string& program) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0)
         throw std::runtime_error("pipe failed");
@@ -27,13 +29,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
         close(out[0]);
         close(out[1]);
         std::vector<char*> argv;
-        std::string program = TAVOLENE_CONVERSION_DRIVER;
-        argv.push_back(program.data());
+        std::string path = program;
+        argv.push_back(path.data());
         std::vector<std::string> copies = arguments;
         for (std::string& argument : copies)
             argv.push_back(argument.data());
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execv(path.c_str(), argv.data());
         _exit(127);
     }
     close(in[0]);

@@ -20,9 +20,13 @@ namespace reliability {
 //   FAILURE <text>       a failure that reached the failure handler
 //   END                  the run is over
 
+// The path of tavolene_conversion_driver.
+std::string conversionDriver();
+
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string>& arguments);
+    // Starts `program` (the conversion driver unless told) with `arguments`.
+    explicit ChildProcess(const std::vector<std::string>& arguments, const std::string& program = conversionDriver());
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
