@@ -22,6 +22,12 @@ N ?= 2000
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/tavolene_bench --rows $(N)
 
+# Builds the window, whatever an earlier configure left switched off, and starts it.
+run: build
+	cmake -S . -B $(BUILD_DIR) -DTAVOLENE_BUILD_UI=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tavolene
+	$(BUILD_DIR)/app/tavolene
+
 clean:
 	rm -rf $(BUILD_DIR)
 
