@@ -150,13 +150,16 @@ TEST(Report, ChildReportSurvivesTheTripThroughTheOutput) {
 
 TEST(Report, OptionsAreParsedAndBadOnesRefused) {
     const bench::Options options =
-        bench::parseOptions({"--rows", "20000", "--reps", "5", "--mem-scale", "4", "--no-window", "--no-limit-memory"});
+        bench::parseOptions({"--rows", "20000", "--reps", "5", "--mem-scale", "4", "--no-window", "--no-limit-memory",
+                             "--memory-page-buffers", "128"});
     EXPECT_EQ(options.rows, 20000);
     EXPECT_EQ(options.repetitions, 5);
     EXPECT_EQ(options.memoryScale, 4);
     EXPECT_FALSE(options.window);
     EXPECT_FALSE(options.limitMemory);
     EXPECT_TRUE(options.memory);
+    EXPECT_EQ(options.memoryPageBuffers, 128);
+    EXPECT_EQ(bench::parseOptions({}).memoryPageBuffers, 0);
     EXPECT_TRUE(options.child.empty());
 
     EXPECT_THROW(bench::parseOptions({"--rows"}), std::invalid_argument);

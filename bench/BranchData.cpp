@@ -413,23 +413,36 @@ BranchCounts generateBranch(const std::string& path, long documents, unsigned se
     return counts;
 }
 
-void createCentral(const std::string& path, bool forcedWrites) {
-    testsupport::createCentralDatabase(path);
-    if (forcedWrites)
-        return;
+namespace {
+
+// Attaches once with one more DPB item, as gfix does to change a setting
+// kept in the database header.
+void attachWith(const std::string& path, unsigned char tag, int value, const std::string& what) {
     try {
         Status status;
         IXpbBuilder* dpb = master()->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
         dpb->insertString(&status, isc_dpb_user_name, "SYSDBA");
         dpb->insertString(&status, isc_dpb_password, "plumtrove");
-        dpb->insertInt(&status, isc_dpb_force_write, 0);
+        dpb->insertInt(&status, tag, value);
         IAttachment* attachment =
             provider()->attachDatabase(&status, path.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
         dpb->dispose();
         attachment->detach(&status);
     } catch (const FbException& failure) {
-        fail(failure, "turn forced writes off in " + path);
+        fail(failure, what + " in " + path);
     }
+}
+
+}  // namespace
+
+void createCentral(const std::string& path, bool forcedWrites) {
+    testsupport::createCentralDatabase(path);
+    if (!forcedWrites)
+        attachWith(path, isc_dpb_force_write, 0, "turn forced writes off");
+}
+
+void setPageBuffers(const std::string& path, int pages) {
+    attachWith(path, isc_dpb_set_page_buffers, pages, "set the page cache size");
 }
 
 BranchCounts countRows(const std::string& path) {

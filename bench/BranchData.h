@@ -59,6 +59,11 @@ BranchCounts generateBranch(const std::string& path, long documents, unsigned se
 // disk, as at a customer's.
 void createCentral(const std::string& path, bool forcedWrites = true);
 
+// Stores a page cache size in the database header (gfix -buffers): the
+// embedded engine then caches that many pages of the file instead of its
+// default 2048.
+void setPageBuffers(const std::string& path, int pages);
+
 // Rows of DOCUREC and MOVIREC in a database.
 BranchCounts countRows(const std::string& path);
 

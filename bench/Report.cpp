@@ -43,7 +43,7 @@ constexpr double kGrowthTargetMb = 10.0;
 
 std::string usage() {
     return "usage: tavolene_bench [--rows N] [--reps R] [--mem-scale K] [--no-memory] [--no-limit-memory]\n"
-           "                      [--memory-forced-writes] [--no-window] [--workdir DIR]\n"
+           "                      [--memory-forced-writes] [--memory-page-buffers P] [--no-window] [--workdir DIR]\n"
            "       tavolene_bench --prepare-only --workdir DIR [--rows N]\n"
            "       tavolene_bench --child engine|limit|window --branch FILE --central FILE\n";
 }
@@ -67,6 +67,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.memory = false;
         else if (argument == "--no-limit-memory")
             options.limitMemory = false;
+        else if (argument == "--memory-page-buffers")
+            options.memoryPageBuffers = static_cast<int>(toLong(value(), argument));
         else if (argument == "--memory-forced-writes")
             options.memoryForcedWrites = true;
         else if (argument == "--no-window")
@@ -171,7 +173,9 @@ std::string formatReport(const Report& report) {
     std::optional<double> growthMb;
     if (!report.engineMemory.empty()) {
         out << "\nPeak resident memory (VmHWM of a child process that runs one conversion; MB = 10^6 bytes;\n"
-            << "central database with forced writes " << (report.memoryForcedWrites ? "on" : "off") << ")\n";
+            << "central database with forced writes " << (report.memoryForcedWrites ? "on" : "off") << "; database page cache "
+            << (report.memoryPageBuffers ? std::to_string(report.memoryPageBuffers) + " pages" : "the engine's default")
+            << ")\n";
         auto line = [&](const std::string& name, const std::vector<MemoryFigure>& figures) {
             if (figures.empty())
                 return std::optional<double>();

@@ -16,6 +16,9 @@ struct Options {
     // Memory runs write with forced writes off unless asked: the program does
     // the same work, the disk waits less, the large run ends sooner.
     bool memoryForcedWrites = false;
+    // Page cache of the databases in the memory runs; 0 keeps the engine's
+    // default. A small cache shows the program's own growth alone.
+    int memoryPageBuffers = 0;
     std::string workDir;      // empty: a fresh temporary folder
     // Only create the branch and two empty central databases (forced writes
     // on and off) in --workdir, for profiling a child run by hand.
@@ -63,6 +66,7 @@ struct Report {
     int repetitions = 0;
     int memoryScale = 10;
     bool memoryForcedWrites = false;
+    int memoryPageBuffers = 0;
     Measured limit, engine, window;
     std::vector<MemoryFigure> engineMemory;  // at N, then at the larger scale
     std::vector<MemoryFigure> limitMemory;

@@ -181,6 +181,7 @@ int runBenchmark(const bench::Options& options) {
     report.repetitions = options.repetitions;
     report.memoryScale = options.memoryScale;
     report.memoryForcedWrites = options.memoryForcedWrites;
+    report.memoryPageBuffers = options.memoryPageBuffers;
     report.limit.name = "L  limit";
     report.engine.name = "E  engine";
     report.window.name = "W  window";
@@ -236,6 +237,9 @@ int runBenchmark(const bench::Options& options) {
             std::cerr << "large branch: " << largeCounts.documents << " documents, " << largeCounts.movements
                       << " movements, generated in " << secondsSince(start) << " s\n";
         }
+        if (options.memoryPageBuffers > 0)
+            for (const std::string& path : {branch, largeBranch})
+                bench::setPageBuffers(path, options.memoryPageBuffers);
         std::vector<std::string> kinds = {"engine"};
         if (options.limitMemory)
             kinds.push_back("limit");
@@ -243,6 +247,8 @@ int runBenchmark(const bench::Options& options) {
             for (const std::string& kind : kinds) {
                 const std::string central = file("central-memory-" + kind + ".fdb");
                 bench::createCentral(central, options.memoryForcedWrites);
+                if (options.memoryPageBuffers > 0)
+                    bench::setPageBuffers(central, options.memoryPageBuffers);
                 const bench::ChildReport child = spawnChild(kind, path, central);
                 checkCopied(kind + " child", RunOutcome{child.rows, child.failed, {}}, central, shape);
                 std::filesystem::remove(central);
