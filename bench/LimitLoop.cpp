@@ -3,6 +3,7 @@
 #include "RawFirebird.h"
 #include "transfer/Tables.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <stdexcept>

@@ -39,6 +39,15 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The first three fields of /proc/loadavg: the machine is shared, and
+// commit times depend on what else is using the disk.
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
 std::string procStatus() {
     std::ifstream in("/proc/self/status");
     std::ostringstream text;
@@ -186,6 +195,7 @@ int runBenchmark(const bench::Options& options) {
     report.engine.name = "E  engine";
     report.window.name = "W  window";
 
+    const std::string loadBefore = loadAverage();
     Clock::time_point start = Clock::now();
     const std::string branch = file("branch-" + std::to_string(options.rows) + ".fdb");
     const bench::BranchCounts counts = bench::generateBranch(branch, options.rows);
@@ -260,7 +270,9 @@ int runBenchmark(const bench::Options& options) {
         }
     }
 
-    std::cout << bench::formatReport(report) << std::flush;
+    std::cout << bench::formatReport(report) << "\nLoad average (1, 5, 15 min) at the start: " << loadBefore
+              << "; at the end: " << loadAverage() << "\n"
+              << std::flush;
     return 0;
 }
 
