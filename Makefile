@@ -7,7 +7,7 @@ deps:
 	bash scripts/install-deps
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVOLENE_BUILD_UI=ON -DTAVOLENE_BUILD_TESTS=ON
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -22,10 +22,11 @@ N ?= 2000
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/tavolene_bench --rows $(N)
 
-# Builds the window, whatever an earlier configure left switched off, and starts it.
+# Creates the demo databases in demo/ the first time, then starts the window.
 run: build
-	cmake -S . -B $(BUILD_DIR) -DTAVOLENE_BUILD_UI=ON
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target tavolene
+	bash scripts/make-demo
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display: start it on a desktop, or under Xvfb with: xvfb-run $(BUILD_DIR)/app/tavolene"; exit 1; fi
 	$(BUILD_DIR)/app/tavolene
 
 clean:
