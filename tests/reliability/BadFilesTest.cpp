@@ -2,11 +2,7 @@
 // client's own reason in the box, nothing committed before is lost, nothing
 // is written into the bad file, and the next good conversion works.
 
-#include "ChildProcess.h"
-#include "Fixture.h"
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +11,9 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+
+#include "ChildProcess.h"
+#include "Fixture.h"
 
 namespace reliability {
 namespace {
@@ -34,15 +33,12 @@ void writeFile(const std::string& path, const std::string& bytes) {
 std::string csvText() {
     std::ostringstream text;
     text << "CODEMPRESA;CODDOCTO;VALORDOCTO\n";
-    for (int i = 0; i < 2000; ++i)
-        text << "01;" << 4711 + i << ";100,00\n";
+    for (int i = 0; i < 2000; ++i) text << "01;" << 4711 + i << ";100,00\n";
     return text.str();
 }
 
 // The reason the engine gives for a file that is no database at all.
-std::string notADatabase(const std::string& path) {
-    return "file " + path + " is not a valid database";
-}
+std::string notADatabase(const std::string& path) { return "file " + path + " is not a valid database"; }
 
 class BadFiles : public FaultTest {
 protected:
@@ -93,8 +89,8 @@ TEST_F(BadFiles, MissingCentralFileIsRefusedAndNotCreated) {
 TEST_F(BadFiles, EmptyBranchFileIsRefused) {
     const std::string empty = dir.file("vazio.fb");
     writeFile(empty, "");
-    expectBranchRefused(empty, "I/O error during \"read\" operation for file \"" + empty +
-                                   "\"\n-File size is less than expected");
+    expectBranchRefused(
+        empty, "I/O error during \"read\" operation for file \"" + empty + "\"\n-File size is less than expected");
     EXPECT_EQ(fs::file_size(empty), 0u);
 }
 

@@ -2,11 +2,11 @@
 // each row either arrives exactly as the copy rules say, or fails alone
 // with one log line that names it, and the rows around it arrive.
 
-#include "Fixture.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
+
+#include "Fixture.h"
 
 namespace reliability {
 namespace {
@@ -24,8 +24,7 @@ std::string editTable(std::string sql, const std::string& table, const std::stri
 
 std::string everyByteFrom1To255() {
     std::string bytes;
-    for (int c = 1; c <= 255; ++c)
-        bytes += static_cast<char>(c);
+    for (int c = 1; c <= 255; ++c) bytes += static_cast<char>(c);
     return bytes;
 }
 
@@ -48,7 +47,7 @@ TEST_F(BadValues, NullInEachReadKindArrivesAsEmptyZeroOrTheZeroDate) {
                                  .set("DT_VENCIMENTO", std::nullopt)    // date-time
                                  .set("CODPROJ", std::nullopt)          // integer
                                  .setBlob("ANOTACOES", std::nullopt)})  // bytes
-    ;
+        ;
     testsupport::insertRows(branch(), "MOVIREC",
                             {testsupport::movementRow("01", "N0001")
                                  .set("CODOPER", std::nullopt)
@@ -81,13 +80,13 @@ TEST_F(BadValues, EmptyTextIntoANumericColumnFailsThatRowAlone) {
     testsupport::createBranchDatabase(branch());
     // ORDEM travels as text; NULL reads as the empty text, which the
     // central SMALLINT cannot take.
-    testsupport::insertRows(branch(), "DOCUREC",
-                            {testsupport::documentRow("01", "E0001"),
-                             testsupport::documentRow("01", "E0002").set("ORDEM", std::nullopt),
-                             testsupport::documentRow("01", "E0003")});
+    testsupport::insertRows(
+        branch(), "DOCUREC",
+        {testsupport::documentRow("01", "E0001"), testsupport::documentRow("01", "E0002").set("ORDEM", std::nullopt),
+         testsupport::documentRow("01", "E0003")});
     const Outcome outcome = program.convert(centralPath, {{branch(), "01"}});
-    EXPECT_EQ(outcome.log,
-              std::vector<std::string>{"DOCUREC: Documento = E0002 Erro: Dynamic SQL Error\n-SQL error code = -303\n-conversion error from string \"\""});
+    EXPECT_EQ(outcome.log, std::vector<std::string>{"DOCUREC: Documento = E0002 Erro: Dynamic SQL Error\n-SQL error "
+                                                    "code = -303\n-conversion error from string \"\""});
     EXPECT_EQ(outcome.boxes, std::vector<Box>{endWithErrors(1, 0)}) << toString(outcome.boxes);
     EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC", "CODDOCTO IN ('E0001', 'E0003')"), 2);
     EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC", "CODDOCTO = 'E0002'"), 0);
@@ -96,16 +95,15 @@ TEST_F(BadValues, EmptyTextIntoANumericColumnFailsThatRowAlone) {
 }
 
 TEST_F(BadValues, TextTheCentralColumnCannotConvertFailsThatRowAlone) {
-    testsupport::createDatabase(
-        branch(), editTable(testsupport::schemaText("branch.sql"), "DOCUREC", "ORDEM               SMALLINT",
-                            "ORDEM VARCHAR(10)"));
+    testsupport::createDatabase(branch(), editTable(testsupport::schemaText("branch.sql"), "DOCUREC",
+                                                    "ORDEM               SMALLINT", "ORDEM VARCHAR(10)"));
     testsupport::insertRows(branch(), "DOCUREC",
                             {testsupport::documentRow("01", "C0001").set("ORDEM", "7"),
                              testsupport::documentRow("01", "C0002").set("ORDEM", "sete"),
                              testsupport::documentRow("01", "C0003").set("ORDEM", " 12 ")});
     const Outcome outcome = program.convert(centralPath, {{branch(), "01"}});
-    EXPECT_EQ(outcome.log,
-              std::vector<std::string>{"DOCUREC: Documento = C0002 Erro: Dynamic SQL Error\n-SQL error code = -303\n-conversion error from string \"sete\""});
+    EXPECT_EQ(outcome.log, std::vector<std::string>{"DOCUREC: Documento = C0002 Erro: Dynamic SQL Error\n-SQL error "
+                                                    "code = -303\n-conversion error from string \"sete\""});
     EXPECT_EQ(outcome.boxes, std::vector<Box>{endWithErrors(1, 0)}) << toString(outcome.boxes);
     EXPECT_EQ(central("ORDEM", "C0001"), Cell("7"));
     EXPECT_EQ(central("ORDEM", "C0003"), Cell("12"));
@@ -115,9 +113,8 @@ TEST_F(BadValues, TextTheCentralColumnCannotConvertFailsThatRowAlone) {
 
 TEST_F(BadValues, TextThatIsNoNumberFailsToReadAndOnlyThatRowIsLogged) {
     // A branch that keeps an amount as text; it is read as a number.
-    testsupport::createDatabase(
-        branch(), editTable(testsupport::schemaText("branch.sql"), "DOCUREC", "VALORVENDA          NUMERIC(15,2)",
-                            "VALORVENDA VARCHAR(20)"));
+    testsupport::createDatabase(branch(), editTable(testsupport::schemaText("branch.sql"), "DOCUREC",
+                                                    "VALORVENDA          NUMERIC(15,2)", "VALORVENDA VARCHAR(20)"));
     testsupport::insertRows(branch(), "DOCUREC",
                             {testsupport::documentRow("01", "R0001").set("VALORVENDA", "1500.75"),
                              testsupport::documentRow("01", "R0002").set("VALORVENDA", "1.500,75"),
@@ -136,13 +133,12 @@ TEST_F(BadValues, TextThatIsNoNumberFailsToReadAndOnlyThatRowIsLogged) {
 TEST_F(BadValues, BlobOfSeveralMegabytesArrivesByteForByte) {
     std::string notes(6 * 1024 * 1024 + 12345, '\0');
     std::mt19937 random(20240315);
-    for (char& c : notes)
-        c = static_cast<char>(random());
+    for (char& c : notes) c = static_cast<char>(random());
     testsupport::createBranchDatabase(branch());
-    testsupport::insertRows(branch(), "DOCUREC",
-                            {testsupport::documentRow("01", "B0001"),
-                             testsupport::documentRow("01", "B0002").setBlob("ANOTACOES", notes),
-                             testsupport::documentRow("01", "B0003")});
+    testsupport::insertRows(
+        branch(), "DOCUREC",
+        {testsupport::documentRow("01", "B0001"), testsupport::documentRow("01", "B0002").setBlob("ANOTACOES", notes),
+         testsupport::documentRow("01", "B0003")});
     const Outcome outcome = program.convert(centralPath, {{branch(), "01"}});
     EXPECT_EQ(outcome.boxes, std::vector<Box>{success()}) << toString(outcome.boxes);
     EXPECT_TRUE(outcome.log.empty());
@@ -171,8 +167,9 @@ TEST_F(BadValues, TextHoldingEveryByteFrom1To255ArrivesUnchangedAndTheLogShowsOd
                              testsupport::documentRow("01", oddKey).set("ORDEM", std::nullopt),
                              testsupport::documentRow("01", "Y0003").set("CODCLIENTE", "\xFF\x01\x7F")});
     const Outcome outcome = program.convert(central2, {{branch(), "01"}});
-    EXPECT_EQ(outcome.log, std::vector<std::string>{
-                               "DOCUREC: Documento = \u00C7\u00E3\u20AC-9 Erro: Dynamic SQL Error\n-SQL error code = -303\n-conversion error from string \"\""});
+    EXPECT_EQ(outcome.log,
+              std::vector<std::string>{"DOCUREC: Documento = \u00C7\u00E3\u20AC-9 Erro: Dynamic SQL Error\n-SQL error "
+                                       "code = -303\n-conversion error from string \"\""});
     EXPECT_EQ(outcome.boxes, std::vector<Box>{endWithErrors(1, 0)}) << toString(outcome.boxes);
     EXPECT_EQ(testsupport::selectValue(central2, "SELECT OBSERVACAO FROM DOCUREC WHERE CODDOCTO = 'Y0001'"),
               Cell(bytes));

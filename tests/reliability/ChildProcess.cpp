@@ -1,10 +1,11 @@
 #include "ChildProcess.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #ifndef TAVOLENE_CONVERSION_DRIVER
 #error "TAVOLENE_CONVERSION_DRIVER must name the driver executable"
@@ -16,11 +17,9 @@ std::string conversionDriver() { return TAVOLENE_CONVERSION_DRIVER; }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std::string& program) {
     int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0)
-        throw std::runtime_error("pipe failed");
+    if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe failed");
     pid_ = fork();
-    if (pid_ < 0)
-        throw std::runtime_error("fork failed");
+    if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
@@ -32,8 +31,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std:
         std::string path = program;
         argv.push_back(path.data());
         std::vector<std::string> copies = arguments;
-        for (std::string& argument : copies)
-            argv.push_back(argument.data());
+        for (std::string& argument : copies) argv.push_back(argument.data());
         argv.push_back(nullptr);
         execv(path.c_str(), argv.data());
         _exit(127);
@@ -64,8 +62,7 @@ bool ChildProcess::readLine(std::string& line) {
         }
         char buffer[4096];
         const ssize_t got = read(fromChild_, buffer, sizeof buffer);
-        if (got <= 0)
-            return false;
+        if (got <= 0) return false;
         pending_.append(buffer, static_cast<std::size_t>(got));
     }
 }
@@ -74,8 +71,7 @@ bool ChildProcess::waitFor(const std::string& prefix, std::string* line) {
     std::string current;
     while (readLine(current)) {
         if (current.compare(0, prefix.size(), prefix) == 0) {
-            if (line)
-                *line = current;
+            if (line) *line = current;
             return true;
         }
     }

@@ -4,11 +4,12 @@
 // killed run, two copies of the program at once, and cases whose process
 // must meet the program before anything else touches the client library.
 
-#include "Harness.h"
+#include <sys/types.h>
 
 #include <string>
-#include <sys/types.h>
 #include <vector>
+
+#include "Harness.h"
 
 namespace reliability {
 

@@ -9,8 +9,7 @@
 //     --without-permission-override
 //                         give up root's right to ignore file modes first
 
-#include "Harness.h"
-
+#include <grp.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -18,11 +17,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <grp.h>
 #include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "Harness.h"
 
 namespace {
 
@@ -65,13 +65,11 @@ void dropPermissionOverride() {
         set.permitted &= ~dropped;
         set.inheritable &= ~dropped;
     }
-    if (syscall(SYS_capset, &header, data) != 0)
-        emit("FAILURE cannot drop capabilities");
+    if (syscall(SYS_capset, &header, data) != 0) emit("FAILURE cannot drop capabilities");
 }
 
 bool option(const std::string& argument, const std::string& name, int& value) {
-    if (argument.rfind(name + "=", 0) != 0)
-        return false;
+    if (argument.rfind(name + "=", 0) != 0) return false;
     value = std::stoi(argument.substr(name.size() + 1));
     return true;
 }
@@ -97,8 +95,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::vector<reliability::Entry> entries;
-    for (std::size_t i = 1; i + 1 < positional.size(); i += 2)
-        entries.push_back({positional[i + 1], positional[i]});
+    for (std::size_t i = 1; i + 1 < positional.size(); i += 2) entries.push_back({positional[i + 1], positional[i]});
 
     reliability::Program program;
     if (lockTimeout >= 0) {
@@ -108,8 +105,7 @@ int main(int argc, char** argv) {
     DriverRecorder recorder;
     int started = 0;
     recorder.onRow = [&](const std::string& key) {
-        if (rowDelayMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(rowDelayMs));
+        if (rowDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(rowDelayMs));
         emit("ROW " + escapeLine(key));
         if (++started == pauseAfter) {
             emit("PAUSED");
@@ -118,10 +114,8 @@ int main(int argc, char** argv) {
         }
     };
     const reliability::Outcome outcome = program.convert(positional[0], entries, recorder);
-    if (outcome.started)
-        emit("STARTED");
-    if (outcome.failure)
-        emit("FAILURE " + escapeLine(*outcome.failure));
+    if (outcome.started) emit("STARTED");
+    if (outcome.failure) emit("FAILURE " + escapeLine(*outcome.failure));
     emit("END");
     return 0;
 }

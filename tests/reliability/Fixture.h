@@ -5,12 +5,12 @@
 // connections, and the two checks that end each case — the committed rows
 // are all still there, unchanged, and a following good conversion works.
 
-#include "Harness.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "Harness.h"
 
 namespace reliability {
 
@@ -39,8 +39,7 @@ protected:
         const testsupport::Rows now = dump(path, table);
         for (const auto& row : before) {
             bool found = false;
-            for (const auto& other : now)
-                found = found || other == row;
+            for (const auto& other : now) found = found || other == row;
             EXPECT_TRUE(found) << table << " lost or changed a committed row:\n"
                                << toString({row}) << "now holds:\n"
                                << toString(now);
@@ -57,12 +56,12 @@ protected:
         const Outcome after = program.convert(target, {{next, "02"}});
         EXPECT_EQ(after.boxes, std::vector<Box>{success()}) << toString(after.boxes);
         EXPECT_TRUE(after.log.empty()) << after.log.front();
-        EXPECT_EQ(testsupport::countRows(target, "DOCUREC", "CODEMPRESA = '02' AND CODDOCTO STARTING WITH '" +
-                                                                prefix + "'"),
-                  4);
-        EXPECT_EQ(testsupport::countRows(target, "MOVIREC", "CODEMPRESA = '02' AND CODDOCTO STARTING WITH '" +
-                                                                prefix + "'"),
-                  4);
+        EXPECT_EQ(
+            testsupport::countRows(target, "DOCUREC", "CODEMPRESA = '02' AND CODDOCTO STARTING WITH '" + prefix + "'"),
+            4);
+        EXPECT_EQ(
+            testsupport::countRows(target, "MOVIREC", "CODEMPRESA = '02' AND CODDOCTO STARTING WITH '" + prefix + "'"),
+            4);
     }
 
     testsupport::TempDir dir;

@@ -1,13 +1,13 @@
 #include "Harness.h"
 
-#include "transfer/Connections.h"
-#include "transfer/TableJob.h"
-
 #include <firebird/Interface.h>
 
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
+
+#include "transfer/Connections.h"
+#include "transfer/TableJob.h"
 
 namespace reliability {
 
@@ -35,14 +35,13 @@ const char* const kProgressPrefixes[] = {"Integrando Documento: ", "Integrando M
 std::string toString(const Box& box) {
     const char* kind = box.kind == Box::Kind::Information ? "Information"
                        : box.kind == Box::Kind::Warning   ? "Warning"
-                                                           : "Error";
+                                                          : "Error";
     return std::string(kind) + ": " + box.text;
 }
 
 std::string toString(const std::vector<Box>& boxes) {
     std::string text;
-    for (const Box& box : boxes)
-        text += "[" + toString(box) + "]\n";
+    for (const Box& box : boxes) text += "[" + toString(box) + "]\n";
     return text;
 }
 
@@ -53,8 +52,7 @@ void Recorder::setProgressText(const std::string& text) {
             const std::string key = text.substr(p.size());
             startedRows.push_back(key);
             startedAt.push_back(Clock::now());
-            if (onRow)
-                onRow(key);
+            if (onRow) onRow(key);
         }
     }
 }
@@ -93,9 +91,9 @@ Outcome Program::convert(const std::string& centralPath, const std::vector<Entry
 Box success() { return {Box::Kind::Information, "Integração realizada com sucesso!"}; }
 
 Box endWithErrors(int failedRows, int unopenedJobs) {
-    return {Box::Kind::Warning, "Integração concluída com erros! Registros não integrados: " +
-                                    std::to_string(failedRows) + ". Bancos não conectados: " +
-                                    std::to_string(unopenedJobs) + ". Verifique o Log de Erros."};
+    return {Box::Kind::Warning,
+            "Integração concluída com erros! Registros não integrados: " + std::to_string(failedRows) +
+                ". Bancos não conectados: " + std::to_string(unopenedJobs) + ". Verifique o Log de Erros."};
 }
 
 Box centralRefused(const std::string& motivo) {
@@ -144,8 +142,7 @@ testsupport::Rows dump(const std::string& path, const std::string& table) {
 std::string toString(const testsupport::Rows& rows) {
     std::ostringstream text;
     for (const auto& row : rows) {
-        for (const auto& cell : row)
-            text << (cell ? "'" + *cell + "'" : "NULL") << ' ';
+        for (const auto& cell : row) text << (cell ? "'" + *cell + "'" : "NULL") << ' ';
         text << '\n';
     }
     return text.str();
@@ -220,8 +217,8 @@ LockHolder::LockHolder(const std::string& path) : handles_(new Handles) {
         dpb->insertString(&status, isc_dpb_user_name, testsupport::kUser);
         dpb->insertString(&status, isc_dpb_password, testsupport::kPassword);
         dpb->insertInt(&status, isc_dpb_sql_dialect, 1);
-        handles_->attachment = master()->getDispatcher()->attachDatabase(&status, path.c_str(), dpb->getBufferLength(&status),
-                                                                        dpb->getBuffer(&status));
+        handles_->attachment = master()->getDispatcher()->attachDatabase(
+            &status, path.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
         dpb->dispose();
         // Read committed and waiting, like any other program of the office.
         static const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
@@ -237,10 +234,8 @@ LockHolder::LockHolder(const std::string& path) : handles_(new Handles) {
 
 LockHolder::~LockHolder() {
     CheckStatusWrapper status(master()->getStatus());
-    if (handles_->transaction)
-        handles_->transaction->rollback(&status);
-    if (handles_->attachment)
-        handles_->attachment->detach(&status);
+    if (handles_->transaction) handles_->transaction->rollback(&status);
+    if (handles_->attachment) handles_->attachment->detach(&status);
     status.dispose();
     delete handles_;
 }
@@ -266,8 +261,7 @@ long long LockHolder::transactionNumber() {
         handles_->transaction->getInfo(&status, 1, &item, sizeof buffer, buffer);
         if (buffer[0] == isc_info_tra_id) {
             const int length = buffer[1] | (buffer[2] << 8);
-            for (int i = length - 1; i >= 0; --i)
-                number = (number << 8) | buffer[3 + i];
+            for (int i = length - 1; i >= 0; --i) number = (number << 8) | buffer[3 + i];
         }
     } catch (const FbException& failure) {
         status.dispose();

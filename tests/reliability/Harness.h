@@ -6,10 +6,6 @@
 // known rows, full-content dumps to compare, and a transaction of another
 // attachment that holds row locks.
 
-#include "db/Connection.h"
-#include "transfer/ConversionRun.h"
-#include "transfer/ProgressView.h"
-
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -17,6 +13,9 @@
 #include <vector>
 
 #include "TestDatabases.h"
+#include "db/Connection.h"
+#include "transfer/ConversionRun.h"
+#include "transfer/ProgressView.h"
 
 namespace reliability {
 
@@ -41,8 +40,7 @@ public:
     void stepGauge() override { ++gaugePosition; }
     void resetGauge() override { gaugePosition = 0; }
     void processEvents() override {
-        if (onProcessEvents)
-            onProcessEvents();
+        if (onProcessEvents) onProcessEvents();
     }
     void appendLog(const std::string& line) override { log.push_back(line); }
 
@@ -67,10 +65,10 @@ struct Entry {
 
 // How one press of the converter panel ended.
 struct Outcome {
-    std::vector<Box> boxes;          // every box, in order
-    std::vector<std::string> log;    // the log memo after the run
+    std::vector<Box> boxes;              // every box, in order
+    std::vector<std::string> log;        // the log memo after the run
     std::optional<std::string> failure;  // the message that reached the failure handler
-    bool started = false;            // the list was walked
+    bool started = false;                // the list was walked
     transfer::RunSummary summary;
 };
 

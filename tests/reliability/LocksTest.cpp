@@ -4,17 +4,16 @@
 // what the other side does decides what becomes of the row, and the rows
 // after it are copied either way.
 
-#include "Fixture.h"
-
-#include "db/Connection.h"
-#include "db/Query.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+
+#include "Fixture.h"
+#include "db/Connection.h"
+#include "db/Query.h"
 
 namespace reliability {
 namespace {
@@ -73,16 +72,13 @@ protected:
                                const std::function<void(LockHolder&)>& release) {
         Signal reached;
         recorder.onRow = [&](const std::string& key) {
-            if (key == "G0002")
-                reached.raise();
+            if (key == "G0002") reached.raise();
         };
         std::thread other([&] {
-            if (!reached.waitFor(30s))
-                return;
+            if (!reached.waitFor(30s)) return;
             std::this_thread::sleep_for(delay);
             releasedAt = Clock::now();
-            if (release)
-                release(holder);
+            if (release) release(holder);
         });
         const Outcome outcome = program.convert(centralPath, {{branch, "01"}}, recorder);
         other.join();
@@ -93,14 +89,12 @@ protected:
     // next row.
     Clock::time_point nextRowAfter(const std::string& key) const {
         for (std::size_t i = 0; i + 1 < recorder.startedRows.size(); ++i)
-            if (recorder.startedRows[i] == key)
-                return recorder.startedAt[i + 1];
+            if (recorder.startedRows[i] == key) return recorder.startedAt[i + 1];
         return {};
     }
     Clock::time_point rowStart(const std::string& key) const {
         for (std::size_t i = 0; i < recorder.startedRows.size(); ++i)
-            if (recorder.startedRows[i] == key)
-                return recorder.startedAt[i];
+            if (recorder.startedRows[i] == key) return recorder.startedAt[i];
         return {};
     }
 
@@ -137,8 +131,7 @@ TEST_F(Locks, RowLockedUntilTheOtherSideRollsBackIsWrittenAfterTheWait) {
     // The run stood at G0002 until the other side let go.
     EXPECT_GE(millisecondsBetween(releasedAt, nextRowAfter("G0002")), 0);
     EXPECT_GE(millisecondsBetween(rowStart("G0002"), nextRowAfter("G0002")), 1400);
-    for (const char* key : {"G0001", "G0002", "G0003"})
-        EXPECT_EQ(observacao(key), Cell("alterado na filial")) << key;
+    for (const char* key : {"G0001", "G0002", "G0003"}) EXPECT_EQ(observacao(key), Cell("alterado na filial")) << key;
     expectKeepsWorking();
 }
 
@@ -201,25 +194,26 @@ TEST_F(Locks, AnotherConnectionReadingAndWritingDuringTheRunLosesNothing) {
         long long lastSeen = 0;
         int n = 0;
         try {
-        while (!done) {
-            // The central office at work: new documents of its own, checks
-            // on rows the run has written, and counts of what has arrived.
-            ++n;
-            testsupport::insertRow(centralPath, "DOCUREC",
-                                   testsupport::documentRow("07", docKey("O", n)).remove("DT_ALTERACAO").remove("USUARIO_ALT"));
-            // Only documents the run has finished with: a row both sides
-            // write at once is the lock cases' business.
-            testsupport::execute(centralPath, "UPDATE DOCUREC SET CONFERIDO = 'S' WHERE CODEMPRESA = '01' AND "
-                                              "CODDOCTO STARTING WITH 'D' AND CODDOCTO < '" +
-                                                  docKey("D", runAt.load()) + "'");
-            ++writes;
-            const long long seen = testsupport::countRows(centralPath, "DOCUREC", "CODDOCTO STARTING WITH 'D'");
-            readsWentBack = readsWentBack || seen < lastSeen;
-            lastSeen = seen;
-            ++reads;
-            if (n == 2)
-                wroteDuringRun.raise();
-        }
+            while (!done) {
+                // The central office at work: new documents of its own, checks
+                // on rows the run has written, and counts of what has arrived.
+                ++n;
+                testsupport::insertRow(
+                    centralPath, "DOCUREC",
+                    testsupport::documentRow("07", docKey("O", n)).remove("DT_ALTERACAO").remove("USUARIO_ALT"));
+                // Only documents the run has finished with: a row both sides
+                // write at once is the lock cases' business.
+                testsupport::execute(centralPath,
+                                     "UPDATE DOCUREC SET CONFERIDO = 'S' WHERE CODEMPRESA = '01' AND "
+                                     "CODDOCTO STARTING WITH 'D' AND CODDOCTO < '" +
+                                         docKey("D", runAt.load()) + "'");
+                ++writes;
+                const long long seen = testsupport::countRows(centralPath, "DOCUREC", "CODDOCTO STARTING WITH 'D'");
+                readsWentBack = readsWentBack || seen < lastSeen;
+                lastSeen = seen;
+                ++reads;
+                if (n == 2) wroteDuringRun.raise();
+            }
         } catch (const std::exception& failure) {
             otherFailure = failure.what();
             wroteDuringRun.raise();
@@ -228,10 +222,8 @@ TEST_F(Locks, AnotherConnectionReadingAndWritingDuringTheRunLosesNothing) {
     Recorder recorder;
     bool documents = true;
     recorder.onRow = [&](const std::string& key) {
-        if (key == "D0001" && runAt.load() > 1)
-            documents = false;  // the movements have begun
-        if (documents && key[0] == 'D')
-            runAt = std::stoi(key.substr(1));
+        if (key == "D0001" && runAt.load() > 1) documents = false;  // the movements have begun
+        if (documents && key[0] == 'D') runAt = std::stoi(key.substr(1));
         if (key == "D0010" && documents) {
             EXPECT_TRUE(wroteDuringRun.waitFor(30s));
         }

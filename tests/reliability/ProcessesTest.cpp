@@ -2,15 +2,15 @@
 // of it converting into the same central database at once. Each ends with
 // the central database holding exactly what clean runs would have left.
 
-#include "ChildProcess.h"
-#include "Fixture.h"
-
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "ChildProcess.h"
+#include "Fixture.h"
 
 namespace reliability {
 namespace {
@@ -20,15 +20,13 @@ constexpr int kDocuments = 80;
 // The engine's own validation of every page and record; empty when the
 // tool is missing.
 std::string validate(const std::string& path) {
-    if (access("/usr/bin/gfix", X_OK) != 0)
-        return "";
+    if (access("/usr/bin/gfix", X_OK) != 0) return "";
     const std::string command =
         "/usr/bin/gfix -v -full -user " + std::string(testsupport::kUser) + " '" + path + "' 2>&1";
     std::string output;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
+        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
         output += "exit " + std::to_string(pclose(pipe));
     }
     return output;
@@ -52,8 +50,7 @@ protected:
         testsupport::createCentralDatabase(clean);
         Program fresh;
         ASSERT_EQ(fresh.convert(clean, {{goodBranch, "01"}}).boxes, std::vector<Box>{success()});
-        for (const auto& entries : runs)
-            ASSERT_EQ(fresh.convert(clean, entries).boxes, std::vector<Box>{success()});
+        for (const auto& entries : runs) ASSERT_EQ(fresh.convert(clean, entries).boxes, std::vector<Box>{success()});
         fresh.central.close();
         for (const char* table : {"DOCUREC", "MOVIREC"}) {
             const testsupport::Rows expected = dump(clean, table);
@@ -67,15 +64,13 @@ protected:
     // movements), optionally with the process stopped between rows.
     void killAfter(int rows, bool paused) {
         std::vector<std::string> options;
-        if (paused)
-            options.push_back("--pause-after=" + std::to_string(rows));
+        if (paused) options.push_back("--pause-after=" + std::to_string(rows));
         ChildProcess child(driverArguments(centralPath, {{bigBranch, "01"}}, options));
         if (paused) {
             ASSERT_TRUE(child.waitFor("PAUSED"));
         } else {
             int started = 0;
-            while (started < rows && child.waitFor("ROW "))
-                ++started;
+            while (started < rows && child.waitFor("ROW ")) ++started;
             ASSERT_EQ(started, rows);
         }
         child.kill(SIGKILL);

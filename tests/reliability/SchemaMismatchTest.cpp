@@ -3,12 +3,12 @@
 // server's or the reader's reason, or as the table job's failure that stops
 // the run; nothing committed is lost and the next run works.
 
-#include "Fixture.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <sstream>
+
+#include "Fixture.h"
 
 namespace reliability {
 namespace {
@@ -36,14 +36,12 @@ std::string reorderedBranchSchema() {
     std::vector<std::string> columns;
     std::istringstream lines(sql.substr(body, constraint - body));
     for (std::string line; std::getline(lines, line);)
-        if (!line.empty())
-            columns.push_back(line.back() == ',' ? line.substr(0, line.size() - 1) : line);
+        if (!line.empty()) columns.push_back(line.back() == ',' ? line.substr(0, line.size() - 1) : line);
     std::reverse(columns.begin(), columns.end());
     columns.insert(columns.begin() + 5, "    FILIAL_EXTRA VARCHAR(30) DEFAULT 'só na filial'");
     columns.push_back("    OUTRA_DATA DATE DEFAULT '2001-01-01'");
     std::string block;
-    for (const std::string& column : columns)
-        block += column + ",\n";
+    for (const std::string& column : columns) block += column + ",\n";
     return sql.replace(body, constraint - body, block);
 }
 
@@ -58,8 +56,7 @@ protected:
     // `count` document log lines for D0001.. with `reason`.
     static std::vector<std::string> documentLines(int count, const std::string& reason) {
         std::vector<std::string> lines;
-        for (int i = 1; i <= count; ++i)
-            lines.push_back("DOCUREC: Documento = " + docKey("D", i) + " Erro: " + reason);
+        for (int i = 1; i <= count; ++i) lines.push_back("DOCUREC: Documento = " + docKey("D", i) + " Erro: " + reason);
         return lines;
     }
 
@@ -85,8 +82,9 @@ TEST_F(SchemaMismatch, BranchWithoutTheDocumentTableStopsTheRunAtThatJob) {
     const std::string next = dir.file("proxima.fb");
     makeBranch(next, "03", 2, "S");
     const Outcome outcome = program.convert(centralPath, {{branch, "01"}, {next, "03"}});
-    EXPECT_EQ(outcome.failure, "Erro ao converter os dados! Motivo: Dynamic SQL Error\n-SQL error code = -204\n"
-                               "-Table unknown\n-DOCUREC\n-At line 1, column 15");
+    EXPECT_EQ(outcome.failure,
+              "Erro ao converter os dados! Motivo: Dynamic SQL Error\n-SQL error code = -204\n"
+              "-Table unknown\n-DOCUREC\n-At line 1, column 15");
     EXPECT_TRUE(outcome.boxes.empty()) << "no end box after a failed job: " << toString(outcome.boxes);
     EXPECT_TRUE(outcome.log.empty());
     // The run stopped there: neither the entry's movements nor the next entry.
@@ -99,8 +97,9 @@ TEST_F(SchemaMismatch, BranchWithoutTheDocumentTableStopsTheRunAtThatJob) {
 TEST_F(SchemaMismatch, BranchWithoutCodDoctoStopsTheJobAtItsFirstRowWithoutALogLine) {
     const std::string branch = dir.file("sem-coddocto.fb");
     testsupport::createBranchDatabase(branch);
-    testsupport::executeScript(branch, "ALTER TABLE DOCUREC DROP CONSTRAINT PK_DOCUREC;"
-                                       "ALTER TABLE DOCUREC DROP CODDOCTO;");
+    testsupport::executeScript(branch,
+                               "ALTER TABLE DOCUREC DROP CONSTRAINT PK_DOCUREC;"
+                               "ALTER TABLE DOCUREC DROP CODDOCTO;");
     testsupport::insertRows(branch, "DOCUREC",
                             {testsupport::documentRow("01", "x").remove("CODDOCTO"),
                              testsupport::documentRow("01", "y").remove("CODDOCTO")});
@@ -152,15 +151,15 @@ TEST_F(SchemaMismatch, BranchWithExtraAndReorderedColumnsArrivesAsFromTheUsualBr
 TEST_F(SchemaMismatch, CentralWithoutTheDocumentTableRefusesEveryDocument) {
     const std::string central = otherCentral("central-sem-docurec.fb", testsupport::schemaText("central.sql"));
     testsupport::execute(central, "DROP TABLE DOCUREC");
-    expectEveryDocumentRefused(central,
-                               "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-DOCUREC\n-At line 1, column 23");
+    expectEveryDocumentRefused(
+        central, "Dynamic SQL Error\n-SQL error code = -204\n-Table unknown\n-DOCUREC\n-At line 1, column 23");
 }
 
 TEST_F(SchemaMismatch, CentralWithoutAColumnRefusesEveryDocument) {
     const std::string central = otherCentral("central-sem-coluna.fb", testsupport::schemaText("central.sql"));
     testsupport::execute(central, "ALTER TABLE DOCUREC DROP CODMOEDA");
-    expectEveryDocumentRefused(central,
-                               "Dynamic SQL Error\n-SQL error code = -206\n-Column unknown\n-CODMOEDA\n-At line 1, column 114");
+    expectEveryDocumentRefused(
+        central, "Dynamic SQL Error\n-SQL error code = -206\n-Column unknown\n-CODMOEDA\n-At line 1, column 114");
 }
 
 TEST_F(SchemaMismatch, CentralWithoutAPrimaryKeyRefusesEveryDocument) {
@@ -170,9 +169,9 @@ TEST_F(SchemaMismatch, CentralWithoutAPrimaryKeyRefusesEveryDocument) {
 }
 
 TEST_F(SchemaMismatch, CentralTextColumnTooShortRefusesOnlyTheRowsThatDoNotFit) {
-    const std::string central = otherCentral(
-        "central-curta.fb",
-        editDocurec(testsupport::schemaText("central.sql"), "OBSERVACAO          VARCHAR(200)", "OBSERVACAO VARCHAR(10)"));
+    const std::string central =
+        otherCentral("central-curta.fb", editDocurec(testsupport::schemaText("central.sql"),
+                                                     "OBSERVACAO          VARCHAR(200)", "OBSERVACAO VARCHAR(10)"));
     const std::string branch = dir.file("filial.fb");
     testsupport::createBranchDatabase(branch);
     testsupport::insertRows(branch, "DOCUREC",
@@ -181,10 +180,10 @@ TEST_F(SchemaMismatch, CentralTextColumnTooShortRefusesOnlyTheRowsThatDoNotFit) 
                              testsupport::documentRow("01", "D0003").set("OBSERVACAO", "1234567890")});
     const Outcome outcome = program.convert(central, {{branch, "01"}});
     // The server names the text's own length (22) as the actual one.
-    EXPECT_EQ(outcome.log, std::vector<std::string>{
-                               "DOCUREC: Documento = D0002 Erro: Dynamic SQL Error\n-SQL error code = -303\n"
-                               "-arithmetic exception, numeric overflow, or string truncation\n"
-                               "-string right truncation\n-expected length 10, actual 22"});
+    EXPECT_EQ(outcome.log,
+              std::vector<std::string>{"DOCUREC: Documento = D0002 Erro: Dynamic SQL Error\n-SQL error code = -303\n"
+                                       "-arithmetic exception, numeric overflow, or string truncation\n"
+                                       "-string right truncation\n-expected length 10, actual 22"});
     EXPECT_EQ(outcome.boxes, std::vector<Box>{endWithErrors(1, 0)}) << toString(outcome.boxes);
     EXPECT_EQ(keys(central, "DOCUREC"), (std::vector<std::string>{"D0001", "D0003"}));
     EXPECT_EQ(testsupport::selectValue(central, "SELECT OBSERVACAO FROM DOCUREC WHERE CODDOCTO = 'D0003'"),
@@ -195,8 +194,8 @@ TEST_F(SchemaMismatch, CentralTextColumnTooShortRefusesOnlyTheRowsThatDoNotFit) 
 
 TEST_F(SchemaMismatch, CentralNumericColumnThatOverflowsRefusesOnlyThatRow) {
     const std::string central = otherCentral(
-        "central-estreita.fb",
-        editDocurec(testsupport::schemaText("central.sql"), "VALORDOCTO          NUMERIC(15,2)", "VALORDOCTO NUMERIC(4,2)"));
+        "central-estreita.fb", editDocurec(testsupport::schemaText("central.sql"), "VALORDOCTO          NUMERIC(15,2)",
+                                           "VALORDOCTO NUMERIC(4,2)"));
     const std::string branch = dir.file("filial.fb");
     testsupport::createBranchDatabase(branch);
     testsupport::insertRows(branch, "DOCUREC",
@@ -204,10 +203,10 @@ TEST_F(SchemaMismatch, CentralNumericColumnThatOverflowsRefusesOnlyThatRow) {
                              testsupport::documentRow("01", "D0002").set("VALORDOCTO", "1480.5"),
                              testsupport::documentRow("01", "D0003").set("VALORDOCTO", "-12.5")});
     const Outcome outcome = program.convert(central, {{branch, "01"}});
-    EXPECT_EQ(outcome.log, std::vector<std::string>{
-                               "DOCUREC: Documento = D0002 Erro: Dynamic SQL Error\n-SQL error code = -303\n"
-                               "-arithmetic exception, numeric overflow, or string truncation\n"
-                               "-numeric value is out of range"});
+    EXPECT_EQ(outcome.log,
+              std::vector<std::string>{"DOCUREC: Documento = D0002 Erro: Dynamic SQL Error\n-SQL error code = -303\n"
+                                       "-arithmetic exception, numeric overflow, or string truncation\n"
+                                       "-numeric value is out of range"});
     EXPECT_EQ(outcome.boxes, std::vector<Box>{endWithErrors(1, 0)}) << toString(outcome.boxes);
     EXPECT_EQ(keys(central, "DOCUREC"), (std::vector<std::string>{"D0001", "D0003"}));
     EXPECT_EQ(testsupport::selectValue(central, "SELECT VALORDOCTO FROM DOCUREC WHERE CODDOCTO = 'D0001'"), "99.99");

@@ -5,21 +5,20 @@
 //
 //   tavolene_window_driver [--pause-after=N] CENTRAL [EMPRESA BRANCH]...
 
-#include "Harness.h"
-#include "ui/Dialogs.h"
-#include "ui/Main.h"
-#include "ui/PanelButton.h"
-
 #include <QApplication>
 #include <QComboBox>
 #include <QStringList>
 #include <QTest>
-
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "Harness.h"
+#include "ui/Dialogs.h"
+#include "ui/Main.h"
+#include "ui/PanelButton.h"
 
 namespace {
 
@@ -56,8 +55,7 @@ public:
     void setProgressText(const std::string& text) override {
         TForm1::setProgressText(text);
         for (const std::string prefix : {"Integrando Documento: ", "Integrando Movimento: "}) {
-            if (text.rfind(prefix, 0) != 0)
-                continue;
+            if (text.rfind(prefix, 0) != 0) continue;
             report("ROW " + escapeLine(text.substr(prefix.size())));
             if (++started_ == pauseAfter_) {
                 report("PAUSED");
@@ -75,8 +73,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     int pauseAfter = 0;
     std::vector<std::string> positional;

@@ -4,17 +4,17 @@
 // reached the central database is whole, nothing runs twice, and the next
 // run leaves the central database as a clean run would.
 
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <csignal>
+#include <functional>
+
 #include "ChildProcess.h"
 #include "Harness.h"
 #include "WindowHarness.h"
 #include "ui/Fonts.h"
-
-#include <QApplication>
-#include <QTimer>
-
-#include <csignal>
-#include <functional>
-#include <sys/wait.h>
 
 #ifndef TAVOLENE_WINDOW_DRIVER
 #error "TAVOLENE_WINDOW_DRIVER must name the window driver"
@@ -44,12 +44,10 @@ public:
 private:
     void tick() {
         const QString label = form_.lblProgresso()->text();
-        if (!label.startsWith(QLatin1String("Integrando ")) || label == last_)
-            return;
+        if (!label.startsWith(QLatin1String("Integrando ")) || label == last_) return;
         last_ = label;
         rows << label;
-        if (onRow)
-            onRow(label);
+        if (onRow) onRow(label);
     }
 
     WindowHarness& form_;
@@ -88,15 +86,13 @@ public:
 // Every row of `actual` is, column for column, a row of `expected`.
 bool everyRowWhole(const testsupport::Rows& actual, const testsupport::Rows& expected) {
     for (const auto& row : actual)
-        if (std::find(expected.begin(), expected.end(), row) == expected.end())
-            return false;
+        if (std::find(expected.begin(), expected.end(), row) == expected.end()) return false;
     return true;
 }
 
 void chooseAndAdd(WindowHarness& form, const std::string& central, const std::vector<Entry>& entries) {
     form.chooseCentral(q(central));
-    for (const Entry& entry : entries)
-        form.addBranch(q(entry.banco), std::stoi(entry.empresa));
+    for (const Entry& entry : entries) form.addBranch(q(entry.banco), std::stoi(entry.empresa));
 }
 
 void convert(WindowHarness& form) { WindowHarness::click(form.picture("imgConverter")); }
@@ -118,8 +114,7 @@ private slots:
             chooseAndAdd(form, setting.central(), entries);
             RowWatch watch(form);
             watch.onRow = [&](const QString& row) {
-                if (row == QLatin1String("Integrando Documento: M0010"))
-                    form.window->close();
+                if (row == QLatin1String("Integrando Documento: M0010")) form.window->close();
             };
             convert(form);
             QVERIFY(!form.window->isVisible());
@@ -149,8 +144,7 @@ private slots:
         chooseAndAdd(form, setting.central(), {a, b, c});
         RowWatch watch(form);
         watch.onRow = [&](const QString& row) {
-            if (row != QLatin1String("Integrando Documento: A0002"))
-                return;
+            if (row != QLatin1String("Integrando Documento: A0002")) return;
             while (form.list().rowCount() > 0) {
                 form.clickCell(0);
                 form.grid()->setFocus();
@@ -184,8 +178,7 @@ private slots:
         bool misused = false;
         bool panelsWereDisabled = true;
         watch.onRow = [&](const QString& row) {
-            if (misused || row != QLatin1String("Integrando Documento: P0005"))
-                return;
+            if (misused || row != QLatin1String("Integrando Documento: P0005")) return;
             misused = true;
             for (const char* panel : {"pnlAbrirOrigem", "pnlAbrirResulth", "pnlConverter", "pnlSair"}) {
                 panelsWereDisabled = panelsWereDisabled && !form.panel(panel)->isEnabled();
@@ -242,8 +235,7 @@ private slots:
         const std::vector<Entry> entries = {{setting.branch("K", "01", 50), "01"}};
         {
             std::vector<std::string> arguments;
-            if (paused)
-                arguments.push_back("--pause-after=" + std::to_string(rows));
+            if (paused) arguments.push_back("--pause-after=" + std::to_string(rows));
             for (const std::string& argument : reliability::driverArguments(setting.central(), entries))
                 arguments.push_back(argument);
             reliability::ChildProcess window(arguments, TAVOLENE_WINDOW_DRIVER);
@@ -251,8 +243,7 @@ private slots:
                 QVERIFY(window.waitFor("PAUSED"));
             } else {
                 int started = 0;
-                while (started < rows && window.waitFor("ROW "))
-                    ++started;
+                while (started < rows && window.waitFor("ROW ")) ++started;
                 QCOMPARE(started, rows);
             }
             window.kill(SIGKILL);
@@ -260,8 +251,8 @@ private slots:
             QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, "the window ended before the kill");
             QVERIFY(window.outcome().boxes.empty());
         }
-        const long long written = testsupport::countRows(setting.central(), "DOCUREC") +
-                                  testsupport::countRows(setting.central(), "MOVIREC");
+        const long long written =
+            testsupport::countRows(setting.central(), "DOCUREC") + testsupport::countRows(setting.central(), "MOVIREC");
         QVERIFY2(written > 0 && written < 100, qPrintable(QString::number(written)));
         const auto [cleanDocs, cleanMovs] = setting.clean({entries});
         QVERIFY(everyRowWhole(reliability::dump(setting.central(), "DOCUREC"), cleanDocs));
