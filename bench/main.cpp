@@ -223,7 +223,14 @@ int runBenchmark(const bench::Options& options) {
 #endif
 
     for (int repetition = 1; repetition <= options.repetitions; ++repetition) {
-        for (Contender& contender : contenders) {
+        // Each repetition starts with the next contender (L E W, E W L,
+        // W L E, ...), so none always follows the same one: a run inherits
+        // the disk's state from the run before it.
+        std::vector<Contender*> order;
+        for (std::size_t i = 0; i < contenders.size(); ++i)
+            order.push_back(&contenders[(i + static_cast<std::size_t>(repetition - 1)) % contenders.size()]);
+        for (Contender* next : order) {
+            Contender& contender = *next;
             const std::string central = file("central-" + contender.tag + std::to_string(repetition) + ".fdb");
             bench::createCentral(central);
             const RunOutcome outcome = contender.run(branch, central);
