@@ -197,6 +197,9 @@ TEST(Report, JudgesEachTargetFromTheMedians) {
     report.limitMemory = {{100, 400, 29000}, {1000, 4000, 33000}};  // +4.1 MB
     text = bench::formatReport(report);
     EXPECT_NE(text.find("E growth beyond L's (the program's own): +1.0 MB"), std::string::npos) << text;
+    report.limitMemory.back().peakKb = 34020;  // L grew 20 kB more than E
+    text = bench::formatReport(report);
+    EXPECT_NE(text.find("E growth beyond L's (the program's own): +0.0 MB"), std::string::npos) << text;
 
     report.engine.rowsPerSecond = {949, 900, 980};
     report.window.rowsPerSecond = {899, 850, 870};

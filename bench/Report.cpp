@@ -35,6 +35,14 @@ std::string padRight(const std::string& text, std::size_t width) {
 // Megabytes of 10^6 bytes, from kB of 1024 bytes as the kernel reports them.
 double megabytes(long kb) { return static_cast<double>(kb) * 1024.0 / 1e6; }
 
+// "+1.2 MB", "-0.4 MB"; a change that rounds to nothing is "+0.0 MB".
+std::string signedMb(double mb) {
+    std::string digits = fixed(mb, 1);
+    if (digits == "-0.0")
+        digits = "0.0";
+    return (digits[0] == '-' ? "" : "+") + digits + " MB";
+}
+
 constexpr double kEngineTarget = 0.95;
 constexpr double kWindowTarget = 0.90;
 constexpr double kGrowthTargetMb = 10.0;
@@ -187,7 +195,7 @@ std::string formatReport(const Report& report) {
             std::optional<double> growth;
             if (figures.size() >= 2) {
                 growth = megabytes(figures.back().peakKb) - megabytes(figures.front().peakKb);
-                out << "   growth " << (*growth >= 0 ? "+" : "") << fixed(*growth, 1) << " MB";
+                out << "   growth " << signedMb(*growth);
             }
             out << "\n";
             return growth;
@@ -197,8 +205,7 @@ std::string formatReport(const Report& report) {
         // The embedded database engine's page cache fills with the files
         // and is in both figures; what E adds beyond L is the program's.
         if (growthMb && limitGrowth)
-            out << "E growth beyond L's (the program's own): " << (*growthMb - *limitGrowth >= 0 ? "+" : "")
-                << fixed(*growthMb - *limitGrowth, 1) << " MB\n";
+            out << "E growth beyond L's (the program's own): " << signedMb(*growthMb - *limitGrowth) << "\n";
     }
 
     out << "\nTargets:\n";
@@ -209,7 +216,6 @@ std::string formatReport(const Report& report) {
         else
             out << "not measured\n";
     };
-    auto signedMb = [](double mb) { return std::string(mb >= 0 ? "+" : "") + fixed(mb, 1) + " MB"; };
     judge("E/L >= 0.95", engineRatio, engineRatio && *engineRatio >= kEngineTarget,
           engineRatio ? fixed(*engineRatio, 3) : "");
     judge("W/L >= 0.90", windowRatio, windowRatio && *windowRatio >= kWindowTarget,
