@@ -396,8 +396,7 @@ void TForm1::setGaugeMaximum(int maximum) {
 
 void TForm1::stepGauge() {
     if (barra->value() < gaugeMaximum_) {
-        barra->setValue(barra->value() + 1);
-        barra->repaint();
+        barra->setValue(barra->value() + 1);  // repaints at once when the bar or its percentage changes
     }
 }
 
