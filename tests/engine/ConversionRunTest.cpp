@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EngineFixture.h"
+#include "EntryList.h"
 #include "transfer/ConversionRun.h"
 
 namespace {
@@ -18,22 +19,6 @@ using testsupport::documentRow;
 using testsupport::movementRow;
 using testsupport::Rows;
 using Texts = std::vector<std::string>;
-
-class VectorBranchList : public transfer::BranchList {
-public:
-    explicit VectorBranchList(std::vector<std::pair<std::string, std::string>> entries)
-        : entries_(std::move(entries)) {}
-    int count() const override { return static_cast<int>(entries_.size()); }
-    void first() override { current_ = 0; }
-    bool eof() const override { return current_ >= entries_.size(); }
-    void next() override { ++current_; }
-    std::string banco() const override { return entries_.at(current_).first; }
-    std::string empresa() const override { return entries_.at(current_).second; }
-
-private:
-    std::vector<std::pair<std::string, std::string>> entries_;
-    std::size_t current_ = 0;
-};
 
 class ConversionRun : public TransferTest {
 protected:
@@ -50,7 +35,7 @@ protected:
 };
 
 TEST_F(ConversionRun, TwoEntriesRunFourJobsInOrder) {
-    VectorBranchList list({{branchPath, "01"}, {secondBranch, "02"}});
+    testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
     const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
     EXPECT_EQ(view.rowLabels(),
               (Texts{"Integrando Documento: D1", "Integrando Movimento: D1", "Integrando Movimento: D1",
@@ -67,7 +52,7 @@ TEST_F(ConversionRun, TwoEntriesRunFourJobsInOrder) {
 
 TEST_F(ConversionRun, UnopenedBranchWarnsTwiceAndTheRunGoesOn) {
     const std::string missing = dir.file("nao-existe.fb");
-    VectorBranchList list({{missing, "01"}, {secondBranch, "02"}});
+    testsupport::EntryList list({{missing, "01"}, {secondBranch, "02"}});
     const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
     const std::string warning =
         "Erro ao conectar no banco de dados: " + missing + " Motivo: " + enginetest::openFailureOf(missing);
@@ -79,7 +64,7 @@ TEST_F(ConversionRun, UnopenedBranchWarnsTwiceAndTheRunGoesOn) {
 
 TEST_F(ConversionRun, FailedJobStopsTheRunAndKeepsWhatWasWritten) {
     testsupport::execute(branchPath, "DROP TABLE MOVIREC");
-    VectorBranchList list({{branchPath, "01"}, {secondBranch, "02"}});
+    testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
     try {
         transfer::runConversion(connections(), list, view, view);
         FAIL() << "the run went through";
@@ -93,7 +78,7 @@ TEST_F(ConversionRun, FailedJobStopsTheRunAndKeepsWhatWasWritten) {
 }
 
 TEST_F(ConversionRun, SameBranchTwiceCopiesOnce) {
-    VectorBranchList list({{branchPath, "01"}, {branchPath, "01"}});
+    testsupport::EntryList list({{branchPath, "01"}, {branchPath, "01"}});
     const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
     EXPECT_EQ(summary.writtenRows, 6);
     EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 1);
@@ -102,7 +87,7 @@ TEST_F(ConversionRun, SameBranchTwiceCopiesOnce) {
 }
 
 TEST_F(ConversionRun, ClosingTheWindowStopsBetweenRows) {
-    VectorBranchList list({{branchPath, "01"}, {secondBranch, "02"}});
+    testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
     view.stop = [&] { return view.rowLabels().size() >= 2; };
     const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
     EXPECT_TRUE(summary.stopped);

@@ -6,27 +6,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "EntryList.h"
 #include "transfer/Connections.h"
 #include "transfer/TableJob.h"
 
 namespace reliability {
 
 namespace {
-
-class VectorList : public transfer::BranchList {
-public:
-    explicit VectorList(const std::vector<Entry>& entries) : entries_(entries) {}
-    int count() const override { return static_cast<int>(entries_.size()); }
-    void first() override { current_ = 0; }
-    bool eof() const override { return current_ >= entries_.size(); }
-    void next() override { ++current_; }
-    std::string banco() const override { return entries_.at(current_).banco; }
-    std::string empresa() const override { return entries_.at(current_).empresa; }
-
-private:
-    const std::vector<Entry>& entries_;
-    std::size_t current_ = 0;
-};
 
 const char* const kProgressPrefixes[] = {"Integrando Documento: ", "Integrando Movimento: "};
 
@@ -66,7 +52,10 @@ Outcome Program::convert(const std::string& centralPath, const std::vector<Entry
             recorder.warning("É necessário informar pelo menos um banco de dados da filial.");
         } else {
             outcome.started = true;
-            VectorList list(entries);
+            testsupport::EntryList::Entries pairs;
+            for (const Entry& entry : entries)
+                pairs.emplace_back(entry.banco, entry.empresa);
+            testsupport::EntryList list(std::move(pairs));
             try {
                 outcome.summary = transfer::runConversion({central, branch}, list, recorder, recorder);
                 if (outcome.summary.clean())

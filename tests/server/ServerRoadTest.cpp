@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "EntryList.h"
 #include "TestDatabases.h"
 #include "db/Connection.h"
 #include "transfer/Connections.h"
@@ -83,21 +84,6 @@ public:
     std::vector<std::string> boxes;
 };
 
-class EntryList : public transfer::BranchList {
-public:
-    explicit EntryList(std::vector<std::pair<std::string, std::string>> entries) : entries_(std::move(entries)) {}
-    int count() const override { return static_cast<int>(entries_.size()); }
-    void first() override { current_ = 0; }
-    bool eof() const override { return current_ >= entries_.size(); }
-    void next() override { ++current_; }
-    std::string banco() const override { return entries_.at(current_).first; }
-    std::string empresa() const override { return entries_.at(current_).second; }
-
-private:
-    std::vector<std::pair<std::string, std::string>> entries_;
-    std::size_t current_ = 0;
-};
-
 class ServerRoad : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -144,7 +130,7 @@ protected:
     // the conversion over the entries.
     transfer::RunSummary convert(const std::vector<std::pair<std::string, std::string>>& entries) {
         EXPECT_TRUE(transfer::ConectaBancoCentralizador(central_, centralPath_, messages_));
-        EntryList list(entries);
+        testsupport::EntryList list(entries);
         return transfer::runConversion({central_, branch_}, list, view_, messages_);
     }
 
