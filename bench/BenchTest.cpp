@@ -250,4 +250,39 @@ TEST(LimitLoop, WritesWhatTheEngineWrites) {
               0);
 }
 
+// The memory runs rely on these two settings reaching the database header;
+// a wrong DPB item would leave them silently at the defaults.
+TEST(DatabaseSettings, ForcedWritesAndPageCacheReachTheHeader) {
+    testsupport::TempDir folder;
+    const std::string synced = folder.file("synced.fdb");
+    const std::string unsynced = folder.file("unsynced.fdb");
+    bench::createCentral(synced);
+    bench::createCentral(unsynced, false);
+    const char* forcedWrites = "SELECT MON$FORCED_WRITES FROM MON$DATABASE";
+    EXPECT_EQ(testsupport::selectValue(synced, forcedWrites), "1");
+    EXPECT_EQ(testsupport::selectValue(unsynced, forcedWrites), "0");
+
+    bench::setPageBuffers(unsynced, 128);
+    EXPECT_EQ(testsupport::selectValue(unsynced, "SELECT MON$PAGE_BUFFERS FROM MON$DATABASE"), "128");
+}
+
+// A row the central database refuses is rolled back and counted, and the
+// loop goes on, so a benchmark run that loses rows cannot pass for a good one.
+TEST(LimitLoop, CountsRefusedRowsAndGoesOn) {
+    testsupport::TempDir folder;
+    const std::string branch = folder.file("branch.fdb");
+    const bench::BranchCounts counts = bench::generateBranch(branch, 25);
+    const std::string central = folder.file("central.fdb");
+    bench::createCentral(central, false);
+    testsupport::execute(central, "ALTER TABLE DOCUREC ADD CONSTRAINT NO_02 CHECK (CODEMPRESA <> '02')");
+
+    const long refused = static_cast<long>(testsupport::countRows(branch, "DOCUREC", "CODEMPRESA = '02'"));
+    ASSERT_GT(refused, 0);
+    const bench::LimitTally tally = bench::runLimit(branch, central, bench::kCompanyCodes);
+    EXPECT_EQ(tally.failed, refused);
+    EXPECT_EQ(tally.written, counts.rows() - refused);
+    EXPECT_EQ(testsupport::countRows(central, "DOCUREC"), counts.documents - refused);
+    EXPECT_EQ(testsupport::countRows(central, "MOVIREC"), counts.movements);
+}
+
 }  // namespace

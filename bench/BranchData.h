@@ -23,7 +23,7 @@ using GeneratedRow = std::vector<std::optional<std::string>>;
 
 // Rows that look like a branch's receivable data: company codes 01 and 02
 // (three documents in five are 01), NULLs in the nullable columns at
-// column-specific rates (not in ORDEM and DATAHORA, which the program reads
+// rates that differ by column (not in ORDEM and DATAHORA, which the program reads
 // and writes as text, so NULL there fails the row), Windows-1252 and some UTF-8 accented text, notes
 // blobs of a few hundred bytes (some NULL, some empty), dates with times of
 // day, and 0 to 6 movements per document (3 on average). Deterministic for
