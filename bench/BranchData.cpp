@@ -3,9 +3,11 @@
 #include "RawFirebird.h"
 #include "TestDatabases.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace bench {
 
@@ -80,9 +82,9 @@ std::string decimal(std::mt19937& random, long maxUnits, int decimals) {
     for (int i = 0; i < decimals; ++i)
         scale *= 10;
     const long value = between(random, 0, maxUnits * scale);
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%ld.%0*ld", value / scale, decimals, value % scale);
-    return buffer;
+    std::string fraction = std::to_string(value % scale);
+    fraction.insert(0, static_cast<std::size_t>(decimals) - std::min<std::size_t>(fraction.size(), decimals), '0');
+    return std::to_string(value / scale) + "." + fraction;
 }
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).

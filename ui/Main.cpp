@@ -148,6 +148,13 @@ void TForm1::createLabelsAndProgress() {
     Label1 = createLabel(this, "Label1", QStringLiteral("Log de Erros"), QRect(27, 319, 69, 13));
     Label3 = createLabel(this, "Label3", QStringLiteral("Empresa"), QRect(423, 130, 49, 13));
     lblProgresso = createLabel(this, "lblProgresso", QStringLiteral("Progresso..."), QRect(27, 473, 66, 13));
+    // The progress text changes on every row. The label spans the width the
+    // text can take, up to the gauge's right edge, and paints its own
+    // background, so a row's repaint touches this label alone and needs no
+    // resize; on the window's background it looks the same as a label that
+    // follows its text.
+    lblProgresso->resize(452, 13);
+    lblProgresso->setAutoFillBackground(true);
 }
 
 PanelButton* TForm1::createPanel(const char* panelName, const QRect& panelGeometry, const char* pictureName,
@@ -381,7 +388,6 @@ void TForm1::limpaTela() {
 
 void TForm1::setProgressText(const std::string& text) {
     lblProgresso->setText(QString::fromStdString(text));
-    lblProgresso->adjustSize();
     lblProgresso->repaint();
 }
 
