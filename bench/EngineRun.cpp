@@ -1,5 +1,7 @@
 #include "EngineRun.h"
 
+#include "EntryList.h"
+
 #include "db/Connection.h"
 #include "transfer/Connections.h"
 
@@ -10,7 +12,11 @@ EngineTally runEngine(const std::string& branch, const std::string& central, con
     db::Connection conexaoFilial;
     SilentView view;
     RecordedMessages messages;
-    FixedBranchList list(branch, codes);
+    // One entry per company code, all on the same branch file.
+    testsupport::EntryList::Entries entries;
+    for (const std::string& code : codes)
+        entries.emplace_back(branch, code);
+    testsupport::EntryList list(std::move(entries));
     EngineTally tally;
     if (transfer::ConectaBancoCentralizador(conexaoCentralizador, central, messages)) {
         const transfer::RunSummary summary =

@@ -31,24 +31,6 @@ public:
     std::vector<std::string> texts;
 };
 
-// The branch list: one entry per company code, all on the same file.
-class FixedBranchList : public transfer::BranchList {
-public:
-    FixedBranchList(std::string banco, std::vector<std::string> codes)
-        : banco_(std::move(banco)), codes_(std::move(codes)) {}
-    int count() const override { return static_cast<int>(codes_.size()); }
-    void first() override { current_ = 0; }
-    bool eof() const override { return current_ >= codes_.size(); }
-    void next() override { ++current_; }
-    std::string banco() const override { return banco_; }
-    std::string empresa() const override { return codes_.at(current_); }
-
-private:
-    std::string banco_;
-    std::vector<std::string> codes_;
-    std::size_t current_ = 0;
-};
-
 struct EngineTally {
     long written = 0;
     long failed = 0;
