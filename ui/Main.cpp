@@ -371,8 +371,12 @@ void TForm1::imgAbrirBdFilialMouseLeave(PanelPicture* Sender) {
 }
 
 void TForm1::HabilitaBotoes(bool bln) {
-    for (QWidget* control :
-         std::initializer_list<QWidget*>{pnlAbrirOrigem, pnlAbrirResulth, pnlConverter, pnlSair, cbEmpresa})
+    const std::initializer_list<QWidget*> commands{pnlAbrirOrigem, pnlAbrirResulth, pnlConverter, pnlSair, cbEmpresa};
+    // A disabled command gives up the focus to nobody: Qt would hand it to
+    // the next control in tab order (the central path, its text selected).
+    if (!bln && std::find(commands.begin(), commands.end(), focusWidget()) != commands.end())
+        setFocus(Qt::OtherFocusReason);
+    for (QWidget* control : commands)
         control->setEnabled(bln);
 }
 

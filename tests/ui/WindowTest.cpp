@@ -334,11 +334,15 @@ private slots:
     void disabledPanelsTakeNoClickAndNoFocus() {
         WindowHarness form;
         QVERIFY(form.showActive());
+        QVERIFY(form.panel("pnlAbrirOrigem")->hasFocus());
         form.window->HabilitaBotoes(false);
         for (const char* name : kPanels) {
             QVERIFY(!form.panel(name)->isEnabled());
             QVERIFY(!form.panel(name)->hasFocus());
         }
+        // The focus leaves the panel for no other control.
+        QCOMPARE(QApplication::focusWidget(), form.window.get());
+        QVERIFY(!form.edtCentralizador()->hasFocus());
         QVERIFY(!form.cbEmpresa()->isEnabled());
         WindowHarness::click(form.picture("imgAbrirBdCentral"));
         WindowHarness::click(form.panel("pnlSair"));
