@@ -1,6 +1,7 @@
 #include "BranchData.h"
 
 #include "RawFirebird.h"
+#include "db/DateTime.h"
 #include "TestDatabases.h"
 
 #include <algorithm>
@@ -87,30 +88,13 @@ std::string decimal(std::mt19937& random, long maxUnits, int decimals) {
     return std::to_string(value / scale) + "." + fraction;
 }
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void civilFromDays(long days, int& year, int& month, int& day) {
-    days += 719468;
-    const long era = (days >= 0 ? days : days - 146096) / 146097;
-    const long dayOfEra = days - era * 146097;
-    const long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const long mp = (5 * dayOfYear + 2) / 153;
-    day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-}
-
+// A date `days` after 1970-01-01 with a time of day, in the text form the
+// server parses into a timestamp.
 std::string dateText(long days, long secondsOfDay, int tenThousandths = 0) {
-    int year = 0, month = 0, day = 0;
-    civilFromDays(days, year, month, day);
-    char buffer[80];
-    if (tenThousandths > 0)
-        std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02ld:%02ld:%02ld.%04d", year, month, day,
-                      secondsOfDay / 3600, secondsOfDay / 60 % 60, secondsOfDay % 60, tenThousandths);
-    else
-        std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02ld:%02ld:%02ld", year, month, day, secondsOfDay / 3600,
-                      secondsOfDay / 60 % 60, secondsOfDay % 60);
-    return buffer;
+    constexpr long kFirebirdDayOf1970 = 40587;  // Firebird counts days from 1858-11-17
+    return db::DateTime::fromFirebird(static_cast<std::int32_t>(days + kFirebirdDayOf1970),
+                                      static_cast<std::uint32_t>(secondsOfDay * 10000 + tenThousandths))
+        .toText();
 }
 
 constexpr long kFirstDay = 17532;  // 2018-01-01
