@@ -1,9 +1,10 @@
 #include "db/Connection.h"
 
+#include <charconv>
+
 #include "db/Error.h"
 #include "db/FirebirdClient.h"
-
-#include <charconv>
+#include "db/LocalFile.h"
 
 namespace db {
 
@@ -20,7 +21,8 @@ IProvider* provider() {
 
 class XpbBuilder {
 public:
-    XpbBuilder(unsigned kind, ThrowStatusWrapper* status) : builder_(fb::util()->getXpbBuilder(status, kind, nullptr, 0)) {}
+    XpbBuilder(unsigned kind, ThrowStatusWrapper* status)
+        : builder_(fb::util()->getXpbBuilder(status, kind, nullptr, 0)) {}
     ~XpbBuilder() { builder_->dispose(); }
     XpbBuilder(const XpbBuilder&) = delete;
     XpbBuilder& operator=(const XpbBuilder&) = delete;
@@ -34,14 +36,7 @@ private:
 
 Connection::Connection() = default;
 
-Connection::~Connection() {
-    if (!attachment_)
-        return;
-    fb::QuietStatus status;
-    attachment_->detach(&status);
-    if (status.failed())
-        attachment_->release();
-}
+Connection::~Connection() { drop(); }
 
 unsigned Connection::dialect() const {
     const std::string text = parameters_.value("SQLDialect");
@@ -51,17 +46,16 @@ unsigned Connection::dialect() const {
 }
 
 void Connection::open() {
-    if (attachment_)
-        return;
+    if (attachment_) return;
     const std::string database = parameters_.value("Database");
+    checkResolvable(database);
     try {
         fb::ThrowingStatus status;
         XpbBuilder dpb(IXpbBuilder::DPB, &status);
         dpb->insertString(&status, isc_dpb_user_name, parameters_.value("User_Name").c_str());
         dpb->insertString(&status, isc_dpb_password, parameters_.value("Password").c_str());
         const std::string role = parameters_.value("RoleName");
-        if (!role.empty())
-            dpb->insertString(&status, isc_dpb_sql_role_name, role.c_str());
+        if (!role.empty()) dpb->insertString(&status, isc_dpb_sql_role_name, role.c_str());
         dpb->insertInt(&status, isc_dpb_sql_dialect, static_cast<int>(dialect()));
         // The path goes to the engine as the bytes the file system holds
         // (UTF-8 on this platform). Declaring it UTF-8 would make the engine
@@ -78,8 +72,7 @@ void Connection::open() {
 }
 
 void Connection::close() {
-    if (!attachment_)
-        return;
+    if (!attachment_) return;
     try {
         fb::ThrowingStatus status;
         attachment_->detach(&status);  // releases the interface on success
@@ -95,9 +88,17 @@ void Connection::close() {
     attachedDatabase_.clear();
 }
 
+void Connection::drop() noexcept {
+    if (!attachment_) return;
+    fb::QuietStatus status;
+    attachment_->detach(&status);  // releases the interface on success
+    if (status.failed()) attachment_->release();
+    attachment_ = nullptr;
+    attachedDatabase_.clear();
+}
+
 IAttachment* Connection::attachment() const {
-    if (!attachment_)
-        throw Error("Connection is not open");
+    if (!attachment_) throw Error("Connection is not open");
     return attachment_;
 }
 
@@ -107,12 +108,11 @@ ITransaction* Connection::startTransaction() const {
         fb::ThrowingStatus status;
         if (transactionParameters_.empty()) {
             XpbBuilder tpb(IXpbBuilder::TPB, &status);
-            tpb->insertTag(&status, isc_tpb_write);
+            tpb->insertTag(&status, readOnly_ ? isc_tpb_read : isc_tpb_write);
             tpb->insertTag(&status, isc_tpb_read_committed);
             tpb->insertTag(&status, isc_tpb_rec_version);
             tpb->insertTag(&status, isc_tpb_wait);
-            if (lockTimeoutSeconds_ > 0)
-                tpb->insertInt(&status, isc_tpb_lock_timeout, lockTimeoutSeconds_);
+            if (lockTimeoutSeconds_ > 0) tpb->insertInt(&status, isc_tpb_lock_timeout, lockTimeoutSeconds_);
             const unsigned char* bytes = tpb->getBuffer(&status);
             transactionParameters_.assign(bytes, bytes + tpb->getBufferLength(&status));
         }

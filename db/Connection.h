@@ -1,10 +1,10 @@
 #pragma once
 
-#include "db/ConnectionParameters.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "db/ConnectionParameters.h"
 
 namespace Firebird {
 class IAttachment;
@@ -30,6 +30,9 @@ public:
     // connection is attached already.
     void open();
     void close();
+    // Lets go of the attachment whatever state it is in: detached when it
+    // can be, released when it is dead. Never throws.
+    void drop() noexcept;
     bool isAttached() const { return attachment_ != nullptr; }
 
     // The Database value the current attachment was made with.
@@ -42,6 +45,13 @@ public:
         transactionParameters_.clear();
     }
     int lockTimeoutSeconds() const { return lockTimeoutSeconds_; }
+
+    // Every transaction of this connection only reads (for checks that
+    // must not change a database).
+    void setReadOnly(bool readOnly) {
+        readOnly_ = readOnly;
+        transactionParameters_.clear();
+    }
 
     unsigned dialect() const;
 
@@ -59,6 +69,7 @@ private:
     Firebird::IAttachment* attachment_ = nullptr;
     std::string attachedDatabase_;
     int lockTimeoutSeconds_ = 60;
+    bool readOnly_ = false;
     // Built once: every statement starts a transaction with the same settings.
     mutable std::vector<unsigned char> transactionParameters_;
     std::uint64_t attachmentSerial_ = 0;

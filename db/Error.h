@@ -10,13 +10,18 @@ namespace db {
 // vector) and the first error code, so callers never see Firebird types.
 class Error : public std::runtime_error {
 public:
-    explicit Error(const std::string& message, long code = 0)
-        : std::runtime_error(message), code_(code) {}
+    explicit Error(const std::string& message, long code = 0, bool connectionLost = false)
+        : std::runtime_error(message), code_(code), connectionLost_(connectionLost) {}
 
     long code() const noexcept { return code_; }
+    // True when the failure means the attachment itself is gone (network
+    // failure, connection or database shut down): nothing more can be done
+    // on it, and it must not be used again.
+    bool connectionLost() const noexcept { return connectionLost_; }
 
 private:
     long code_;
+    bool connectionLost_;
 };
 
 }  // namespace db

@@ -18,6 +18,9 @@ std::string formatStatus(Firebird::IStatus* status);
 // The first error code of the status vector (the gds code), or 0.
 long errorCode(Firebird::IStatus* status);
 
+// True when any code of the status vector says the attachment is gone.
+bool meansConnectionLost(Firebird::IStatus* status);
+
 // Rethrows the Firebird exception in flight as db::Error. Call from a catch
 // block only.
 [[noreturn]] void rethrowAsError(const Firebird::FbException& failure);

@@ -33,9 +33,10 @@ public:
     const std::string& sql() const { return sql_; }
 
     ParameterSet& parameters() { return parameters_; }
+    // The connection the statement is attached to; throws when none.
+    Connection& connection() const;
 
 protected:
-    Connection& connection() const;
     // The prepared statement, prepared now if the text changed or the
     // connection was re-attached since.
     Firebird::IStatement* prepared();

@@ -308,6 +308,10 @@ double Query::asDouble(int index) const {
     case SQL_SHORT:
     case SQL_LONG:
     case SQL_INT64:
+        // Dividing by the power of ten is correctly rounded; multiplying by
+        // its inexact reciprocal puts 0.57 one unit in the last place off.
+        if (f.scale < 0)
+            return static_cast<double>(scaledInteger(f)) / std::pow(10.0, -f.scale);
         return static_cast<double>(scaledInteger(f)) * std::pow(10.0, f.scale);
     case SQL_FLOAT:
         return load<float>(value);

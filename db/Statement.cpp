@@ -9,8 +9,13 @@ namespace db {
 using namespace Firebird;
 
 void Statement::execute() {
-    IStatement* statement = prepared();
     Transaction transaction(connection());
+    execute(transaction);
+    transaction.commit();
+}
+
+void Statement::execute(Transaction& transaction) {
+    IStatement* statement = prepared();
     ParameterSet& values = parameters();
     values.buildMessage(inputMetadata(), connection().attachment(), transaction.handle());
     try {
@@ -20,7 +25,6 @@ void Statement::execute() {
     } catch (const FbException& failure) {
         fb::rethrowAsError(failure);
     }
-    transaction.commit();
 }
 
 }  // namespace db

@@ -9,8 +9,10 @@
 namespace db {
 
 // A statement that returns no rows (the central upsert). Prepared once for
-// its text; every execute runs in a transaction of its own that is committed
-// when the statement completes, and rolled back when it fails.
+// its text; by default every execute runs in a transaction of its own that
+// is committed when the statement completes, and rolled back when it fails.
+class Transaction;
+
 class Statement : public PreparedSql {
 public:
     Statement() = default;
@@ -24,6 +26,9 @@ public:
     void setBlob(int index, std::string_view bytes) { parameters().setBlob(index, bytes); }
 
     void execute();
+    // Runs inside `transaction`, which the caller commits. A failing
+    // execution is undone by the engine alone; the transaction stays usable.
+    void execute(Transaction& transaction);
 };
 
 }  // namespace db

@@ -9,13 +9,11 @@ namespace transfer {
 bool ConectaBancoCentralizador(db::Connection& conexaoCentralizador, const std::string& caminhoCentral,
                                UserMessages& messages) {
     try {
-        if (caminhoCentral.empty())
-            throw db::Error("Caminho do banco centralizador não informado!");
+        if (caminhoCentral.empty()) throw db::Error("Caminho do banco centralizador não informado!");
         conexaoCentralizador.parameters().setValue("database", caminhoCentral);
-        // Rows must go to the file the window shows: a connection still
-        // attached to an earlier choice is moved to the new one.
-        if (conexaoCentralizador.isAttached() && conexaoCentralizador.attachedDatabase() != caminhoCentral)
-            conexaoCentralizador.close();
+        // Every run attaches afresh: an attachment kept from before may be
+        // dead, or be to a file since replaced under the same path.
+        conexaoCentralizador.drop();
         conexaoCentralizador.open();
         return true;
     } catch (const std::exception& failure) {
@@ -27,14 +25,14 @@ bool ConectaBancoCentralizador(db::Connection& conexaoCentralizador, const std::
 
 bool ConectaBancoFilial(db::Connection& conexaoFilial, const std::string& pCaminhoBanco, UserMessages& messages) {
     try {
-        if (conexaoFilial.isAttached())
-            conexaoFilial.close();
+        // The previous branch's attachment may be dead; it goes either way.
+        conexaoFilial.drop();
         conexaoFilial.parameters().setValue("database", pCaminhoBanco);
         conexaoFilial.open();
         return true;
     } catch (const std::exception& failure) {
-        messages.warning("Erro ao conectar no banco de dados: " + pCaminhoBanco + " Motivo: " +
-                         displayText(failure.what()));
+        messages.warning("Erro ao conectar no banco de dados: " + pCaminhoBanco +
+                         " Motivo: " + displayText(failure.what()));
         return false;
     }
 }

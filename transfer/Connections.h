@@ -1,8 +1,8 @@
 #pragma once
 
-#include "transfer/ProgressView.h"
-
 #include <string>
+
+#include "transfer/ProgressView.h"
 
 namespace db {
 class Connection;
@@ -10,9 +10,9 @@ class Connection;
 
 namespace transfer {
 
-// Opens the central connection on `caminhoCentral` (the central path field).
-// When it is attached to another file than that, it is re-attached to this
-// one. On failure shows the error box and returns false.
+// Opens the central connection on `caminhoCentral` (the central path field),
+// always with a new attachment. On failure shows the error box and returns
+// false.
 bool ConectaBancoCentralizador(db::Connection& conexaoCentralizador, const std::string& caminhoCentral,
                                UserMessages& messages);
 

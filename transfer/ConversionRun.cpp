@@ -1,8 +1,22 @@
 #include "transfer/ConversionRun.h"
 
+#include "db/Connection.h"
+#include "db/LocalFile.h"
+
 namespace transfer {
 
-RunSummary runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages) {
+namespace {
+
+// Copying the central file onto itself would rewrite its own rows with the
+// copy's NULL rules; it is decided by the file's identity, not its text.
+bool isCentralFile(const Connections& connections, const std::string& banco) {
+    return db::sameLocalFile(banco, connections.central.attachedDatabase());
+}
+
+}  // namespace
+
+RunSummary runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages,
+                         const RunOptions& options) {
     RunSummary summary;
     list.first();
     while (!list.eof()) {
@@ -10,27 +24,39 @@ RunSummary runConversion(Connections connections, BranchList& list, ProgressView
         // even if the entry is removed from the list meanwhile.
         const std::string banco = list.banco();
         const std::string empresa = list.empresa();
+        if (isCentralFile(connections, banco)) {
+            messages.warning("Erro ao conectar no banco de dados: " + banco + " Motivo: " + kBancoCentralizadorNaLista);
+            ++summary.unopenedBranches;
+            list.next();
+            continue;
+        }
+        bool opened = true;
         for (auto job : {&ConverteDocuRec, &ConverteMoviRec}) {
-            const JobResult result = job(connections, banco, empresa, view, messages);
+            const JobResult result = job(connections, banco, empresa, view, messages, options.commit);
+            summary.jobs.push_back({banco, empresa, result.table, result.branchOpened, result.tally, result.seconds});
             summary.writtenRows += result.tally.written;
             summary.failedRows += result.tally.failed;
-            if (!result.branchOpened)
-                ++summary.unopenedBranchJobs;
+            opened = opened && result.branchOpened;
             if (result.tally.stopped || view.stopRequested()) {
+                summary.unopenedBranches += opened ? 0 : 1;
                 summary.stopped = true;
                 return summary;
             }
         }
+        summary.unopenedBranches += opened ? 0 : 1;
         list.next();
     }
     return summary;
 }
 
 std::string runEndMessage(const RunSummary& summary) {
-    if (summary.clean())
-        return kSucesso;
-    return "Integração concluída com erros! Registros não integrados: " + std::to_string(summary.failedRows) +
-           ". Bancos não conectados: " + std::to_string(summary.unopenedBranchJobs) + ". Verifique o Log de Erros.";
+    if (summary.clean()) return kSucesso;
+    std::string text =
+        "Integração concluída com erros! Registros não integrados: " + std::to_string(summary.failedRows) +
+        ". Bancos não conectados: " + std::to_string(summary.unopenedBranches) + ".";
+    // A file that could not be opened leaves no line in the log.
+    if (summary.failedRows > 0) text += " Verifique o Log de Erros.";
+    return text;
 }
 
 }  // namespace transfer

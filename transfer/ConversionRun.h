@@ -1,9 +1,10 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "transfer/ProgressView.h"
 #include "transfer/TableJob.h"
-
-#include <string>
 
 namespace transfer {
 
@@ -22,24 +23,46 @@ public:
     virtual std::string empresa() const = 0;
 };
 
+// One table job of a run, as a report tells it.
+struct JobReport {
+    std::string banco;
+    std::string empresa;
+    std::string table;
+    bool branchOpened = false;
+    CopyTally tally;
+    double seconds = 0;
+};
+
 struct RunSummary {
     int writtenRows = 0;
     int failedRows = 0;
-    int unopenedBranchJobs = 0;  // table jobs whose branch file could not be opened
-    bool stopped = false;        // ended early because the window is closing
+    int unopenedBranches = 0;     // listed files that could not be opened, each counted once
+    bool stopped = false;         // ended early because a stop was asked for
+    std::vector<JobReport> jobs;  // in the order they ran
 
-    bool clean() const { return failedRows == 0 && unopenedBranchJobs == 0 && !stopped; }
+    bool clean() const { return failedRows == 0 && unopenedBranches == 0 && !stopped; }
+};
+
+struct RunOptions {
+    CommitPolicy commit;
 };
 
 // For every entry in list order: the document job, then the movement job.
-// A table job failure leaves as ConversionError; rows committed before it
-// stay. The caller has opened the central connection and checked the list.
-RunSummary runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages);
+// An entry that names the central file itself is refused like a branch that
+// cannot be opened. A table job failure leaves as ConversionError; rows
+// committed before it stay. The caller has opened the central connection and
+// checked the list.
+RunSummary runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages,
+                         const RunOptions& options = {});
 
 // The box that ends a run that was not stopped: the success text when every
 // row of every job was written and every branch opened, else the warning
 // with the counts.
 std::string runEndMessage(const RunSummary& summary);
+
+// The reason shown for a listed file that is the central database itself.
+inline const char* const kBancoCentralizadorNaLista =
+    "o arquivo é o próprio banco de dados Centralizador e não pode ser convertido nele mesmo";
 
 inline const char* const kSucesso = "Integração realizada com sucesso!";
 

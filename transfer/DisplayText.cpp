@@ -27,12 +27,10 @@ bool isValidUtf8(std::string_view bytes) {
         } else {
             return false;
         }
-        if (i + extra >= bytes.size())
-            return false;
+        if (i + extra >= bytes.size()) return false;
         for (std::size_t k = 1; k <= extra; ++k) {
             const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
+            if ((next & 0xC0) != 0x80) return false;
             codePoint = (codePoint << 6) | (next & 0x3F);
         }
         // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
@@ -67,8 +65,7 @@ void appendUtf8(std::string& out, std::uint32_t codePoint) {
 }  // namespace
 
 std::string displayText(std::string_view bytes) {
-    if (isValidUtf8(bytes))
-        return std::string(bytes);
+    if (isValidUtf8(bytes)) return std::string(bytes);
     std::string out;
     out.reserve(bytes.size() * 2);
     for (const char c : bytes) {

@@ -1,14 +1,15 @@
 #include "transfer/RowCopy.h"
 
-#include "db/Error.h"
-#include "db/Query.h"
-#include "db/Statement.h"
-#include "transfer/DisplayText.h"
-#include "transfer/Tables.h"
-
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "db/Error.h"
+#include "db/Query.h"
+#include "db/Statement.h"
+#include "db/Transaction.h"
+#include "transfer/DisplayText.h"
+#include "transfer/Tables.h"
 
 namespace transfer {
 
@@ -29,8 +30,7 @@ public:
     }
 
     int index() const {
-        if (!index_)
-            throw db::Error(missing_);
+        if (!index_) throw db::Error(missing_);
         return *index_;
     }
 
@@ -65,38 +65,103 @@ private:
     std::vector<ResolvedColumn> columns_;
 };
 
+// Text and byte columns as stored: no character set conversion on the way.
+std::string readString(const ResolvedColumn& column, db::Query& branch, int field) {
+    return column.mapping.read == ReadKind::Bytes ? branch.asBytes(field) : branch.asText(field);
+}
+
+// The source is read in its read kind; the parameter is set by its write
+// kind, which says what the central statement is given.
 void copyColumn(const ResolvedColumn& column, db::Query& branch, db::Statement& central) {
     const int field = column.field.index();
-    switch (column.mapping.read) {
-    case ReadKind::Text:
-    case ReadKind::Bytes: {
-        // Bytes as stored: no character set conversion on the way.
-        const std::string value =
-            column.mapping.read == ReadKind::Text ? branch.asText(field) : branch.asBytes(field);
-        const int parameter = column.parameter.index();
-        if (column.mapping.write == WriteKind::Blob)
-            central.setBlob(parameter, value);
-        else
-            central.setText(parameter, value);
-        return;
-    }
-    case ReadKind::Double: {
-        const double value = branch.asDouble(field);
-        central.setDouble(column.parameter.index(), value);
-        return;
-    }
-    case ReadKind::DateTime: {
-        const db::DateTime value = branch.asDateTime(field);
-        central.setDate(column.parameter.index(), value);
-        return;
-    }
-    case ReadKind::Integer: {
-        const std::int32_t value = branch.asInteger(field);
-        central.setInteger(column.parameter.index(), value);
-        return;
-    }
+    switch (column.mapping.write) {
+        case WriteKind::Text: {
+            const std::string value = readString(column, branch, field);
+            central.setText(column.parameter.index(), value);
+            return;
+        }
+        case WriteKind::Blob: {
+            const std::string value = readString(column, branch, field);
+            central.setBlob(column.parameter.index(), value);
+            return;
+        }
+        case WriteKind::Double: {
+            const double value = branch.asDouble(field);
+            central.setDouble(column.parameter.index(), value);
+            return;
+        }
+        case WriteKind::Date: {
+            const db::DateTime value = branch.asDateTime(field);
+            central.setDate(column.parameter.index(), value);
+            return;
+        }
+        case WriteKind::Integer: {
+            const std::int32_t value = branch.asInteger(field);
+            central.setInteger(column.parameter.index(), value);
+            return;
+        }
     }
 }
+
+bool isConnectionLost(const std::exception& failure) {
+    const auto* database = dynamic_cast<const db::Error*>(&failure);
+    return database && database->connectionLost();
+}
+
+// One log line for a row that was not written, in the window's format.
+void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tally, const std::string& key,
+                const std::string& message) {
+    const std::string shownMessage = displayText(message);
+    view.appendLog(profile.logPrefix + key + " Erro: " + shownMessage);
+    tally.failures.push_back({key, shownMessage});
+    ++tally.failed;
+}
+
+// Where the loop's rows are committed: each on its own, or several in one
+// transaction. Rows executed into the open transaction count as written
+// only when it commits; when the commit fails they all become failed rows.
+class CentralWrites {
+public:
+    CentralWrites(db::Statement& central, const TableProfile& profile, ProgressView& view, const CommitPolicy& policy,
+                  CopyTally& tally)
+        : central_(central), profile_(profile), view_(view), rowsPerCommit_(policy.rowsPerCommit), tally_(tally) {}
+
+    // The row's parameters are set; `key` is its key as the screen shows it.
+    void write(const std::string& key) {
+        if (rowsPerCommit_ <= 1) {
+            central_.execute();
+            ++tally_.written;
+            return;
+        }
+        if (!open_) open_.emplace(central_.connection());
+        central_.execute(*open_);
+        pendingKeys_.push_back(key);
+        if (static_cast<int>(pendingKeys_.size()) >= rowsPerCommit_) commit();
+    }
+
+    void commit() {
+        if (!open_) return;
+        try {
+            open_->commit();
+            tally_.written += static_cast<int>(pendingKeys_.size());
+        } catch (const std::exception& failure) {
+            open_.reset();
+            if (isConnectionLost(failure)) throw;
+            for (const std::string& key : pendingKeys_) logFailure(view_, profile_, tally_, key, failure.what());
+        }
+        open_.reset();
+        pendingKeys_.clear();
+    }
+
+private:
+    db::Statement& central_;
+    const TableProfile& profile_;
+    ProgressView& view_;
+    int rowsPerCommit_;
+    CopyTally& tally_;
+    std::optional<db::Transaction> open_;
+    std::vector<std::string> pendingKeys_;
+};
 
 }  // namespace
 
@@ -105,15 +170,15 @@ int retornaQuantRegistros(db::Query& pQuery, ProgressView& view) {
     pQuery.first();
     while (!pQuery.eof()) {
         view.processEvents();
-        if (view.stopRequested())
-            break;
+        if (view.stopRequested()) break;
         ++count;
         pQuery.next();
     }
     return count;
 }
 
-CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view) {
+CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
+                   const CommitPolicy& policy) {
     CopyTally tally;
     central.clearSql();
     central.addSql(profile.upsertSql);
@@ -125,31 +190,44 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
     }
     branch.first();  // the counting pass left the forward-only result at its end: runs the select again
 
+    CentralWrites writes(central, profile, view, policy, tally);
     std::optional<ResolvedProfile> resolved;
-    while (!branch.eof()) {
-        if (!resolved)
-            resolved.emplace(profile, branch, central);
+    try {
+        while (!branch.eof()) {
+            if (!resolved) resolved.emplace(profile, branch, central);
+            ++tally.read;
+            try {
+                view.stepGauge();
+                view.processEvents();
+                const std::string key = displayText(branch.asText(resolved->keyField()));
+                view.setProgressText(profile.progressPrefix + key);
+                for (const ResolvedColumn& column : resolved->columns()) copyColumn(column, branch, central);
+                writes.write(key);
+            } catch (const std::exception& failure) {
+                // A connection that is gone fails every row after it the
+                // same way: that ends the job instead.
+                if (isConnectionLost(failure)) throw;
+                // Reading the key again may itself fail (no key column);
+                // that failure is not a row's and leaves the loop.
+                const std::string key = displayText(branch.asText(resolved->keyField()));
+                logFailure(view, profile, tally, key, failure.what());
+            }
+            branch.next();
+            if (view.stopRequested()) {
+                tally.stopped = !branch.eof();
+                break;
+            }
+        }
+    } catch (...) {
+        // Rows already executed are kept as a commit per row would have kept
+        // them, where the central connection still allows it.
         try {
-            view.stepGauge();
-            view.processEvents();
-            view.setProgressText(profile.progressPrefix + displayText(branch.asText(resolved->keyField())));
-            for (const ResolvedColumn& column : resolved->columns())
-                copyColumn(column, branch, central);
-            central.execute();
-            ++tally.written;
-        } catch (const std::exception& failure) {
-            // Reading the key again may itself fail (no key column); that
-            // failure is not a row's and leaves the loop.
-            const std::string key = branch.asText(resolved->keyField());
-            view.appendLog(profile.logPrefix + displayText(key) + " Erro: " + displayText(failure.what()));
-            ++tally.failed;
+            writes.commit();
+        } catch (...) {
         }
-        branch.next();
-        if (view.stopRequested()) {
-            tally.stopped = !branch.eof();
-            break;
-        }
+        throw;
     }
+    writes.commit();
     return tally;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "transfer/ProgressView.h"
 #include "transfer/TableProfile.h"
 
@@ -10,10 +13,27 @@ class Statement;
 
 namespace transfer {
 
+// A branch row that was not written: its key as the screen shows it, and
+// the database's message.
+struct RowFailure {
+    std::string key;
+    std::string message;
+};
+
 struct CopyTally {
-    int written = 0;
+    int read = 0;     // branch rows the loop went through
+    int written = 0;  // rows whose commit succeeded
     int failed = 0;
     bool stopped = false;  // the view asked to stop between rows
+    std::vector<RowFailure> failures;
+};
+
+// How the central writes are committed. One row per commit is the window's
+// way: every row is in the central database before the next is read. More
+// rows per commit share one transaction; a failing row is undone alone and
+// the rest of its transaction still commits.
+struct CommitPolicy {
+    int rowsPerCommit = 1;
 };
 
 // Counts the rows of the open query, processing events once per row; leaves
@@ -21,11 +41,12 @@ struct CopyTally {
 int retornaQuantRegistros(db::Query& pQuery, ProgressView& view);
 
 // The row copy loop: every row of the open branch query is written through
-// the profile's upsert, each committed on its own. A failing row becomes one
-// log line and the loop goes on. Failures outside a row's handling (counting,
-// re-reading the select, moving to the next row, reading the key of a failed
-// row) leave as db::Error.
-CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view);
+// the profile's upsert and committed as the policy says. A failing row
+// becomes one log line and the loop goes on. Failures outside a row's
+// handling (counting, re-reading the select, moving to the next row, reading
+// the key of a failed row) and a lost connection leave as db::Error.
+CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
+                   const CommitPolicy& policy = {});
 
 CopyTally GravaDocuRecCentral(db::Statement& qryDocuRecCentral, db::Query& qryDocuRecFilial, ProgressView& view);
 CopyTally GravaMoviRecCentral(db::Statement& qryMoviRecCentral, db::Query& qryMoviRecFilial, ProgressView& view);

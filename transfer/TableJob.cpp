@@ -1,5 +1,7 @@
 #include "transfer/TableJob.h"
 
+#include <chrono>
+
 #include "db/Query.h"
 #include "db/Statement.h"
 #include "transfer/Connections.h"
@@ -28,14 +30,17 @@ private:
 }  // namespace
 
 JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                      const TableProfile& profile, ProgressView& view, UserMessages& messages) {
+                      const TableProfile& profile, ProgressView& view, UserMessages& messages,
+                      const CommitPolicy& policy) {
+    view.tableJobStarting(pBancoFilial, profile.tableName);
     ProgressReset reset(view);
     JobResult result;
+    result.table = profile.tableName;
+    const auto started = std::chrono::steady_clock::now();
     try {
         db::Statement central;
         db::Query branch;
-        if (!ConectaBancoFilial(connections.branch, pBancoFilial, messages))
-            return result;
+        if (!ConectaBancoFilial(connections.branch, pBancoFilial, messages)) return result;
         result.branchOpened = true;
         central.attach(connections.central);
         branch.attach(connections.branch);
@@ -43,22 +48,25 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
         branch.addSql(profile.selectSql);
         branch.setText(branch.paramIndex("CodEmpresa"), pEmpresa);
         branch.open();
-        if (!branch.isEmpty())
-            result.tally = copyRows(central, branch, profile, view);
+        if (!branch.isEmpty()) result.tally = copyRows(central, branch, profile, view, policy);
     } catch (const std::exception& failure) {
-        throw ConversionError("Erro ao converter os dados! Motivo: " + displayText(failure.what()));
+        // With many branches in the list, the file and table say where the
+        // run stopped.
+        throw ConversionError("Erro ao converter os dados! Motivo: " + pBancoFilial + " (" + profile.tableName +
+                              "): " + displayText(failure.what()));
     }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return result;
 }
 
 JobResult ConverteDocuRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages) {
-    return runTableJob(connections, pBancoFilial, pEmpresa, docuRecProfile(), view, messages);
+                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy) {
+    return runTableJob(connections, pBancoFilial, pEmpresa, docuRecProfile(), view, messages, policy);
 }
 
 JobResult ConverteMoviRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages) {
-    return runTableJob(connections, pBancoFilial, pEmpresa, moviRecProfile(), view, messages);
+                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy) {
+    return runTableJob(connections, pBancoFilial, pEmpresa, moviRecProfile(), view, messages, policy);
 }
 
 }  // namespace transfer

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <stdexcept>
+#include <string>
+
 #include "transfer/ProgressView.h"
 #include "transfer/RowCopy.h"
 #include "transfer/TableProfile.h"
-
-#include <stdexcept>
-#include <string>
 
 namespace db {
 class Connection;
@@ -21,8 +21,10 @@ public:
 };
 
 struct JobResult {
+    std::string table;
     bool branchOpened = false;
     CopyTally tally;
+    double seconds = 0;  // from attaching the branch to the last commit
 };
 
 // The two connections a job works with; owned by the window.
@@ -34,14 +36,16 @@ struct Connections {
 // Attaches the branch connection to the entry's file, selects the profile's
 // table for the company code and copies it into the central database. A
 // branch file that cannot be opened has been reported to the user and gives
-// branchOpened false. Any other failure throws ConversionError. The label is
-// blanked and the gauge reset whatever happens.
+// branchOpened false. Any other failure throws ConversionError, whose reason
+// names the branch file and the table before the database's message. The
+// label is blanked and the gauge reset whatever happens.
 JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                      const TableProfile& profile, ProgressView& view, UserMessages& messages);
+                      const TableProfile& profile, ProgressView& view, UserMessages& messages,
+                      const CommitPolicy& policy = {});
 
 JobResult ConverteDocuRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages);
+                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy = {});
 JobResult ConverteMoviRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages);
+                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy = {});
 
 }  // namespace transfer

@@ -19,6 +19,7 @@ struct ColumnMapping {
 
 // Everything that differs between the two copied tables.
 struct TableProfile {
+    std::string tableName;       // "DOCUREC", as the user knows the table
     std::string selectSql;       // branch select, one :CODEMPRESA parameter
     std::string upsertSql;       // central UPDATE OR INSERT
     std::string progressPrefix;  // "Integrando Documento: "

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "transfer/TableProfile.h"
-
 #include <string>
+
+#include "transfer/TableProfile.h"
 
 namespace transfer {
 

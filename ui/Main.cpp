@@ -322,6 +322,15 @@ void TForm1::DBGrid1KeyDown(int Key) {
 
 void TForm1::imgConverterClick() {
     mLog->clear();
+    // The embedded engine locks a file for the process that has it open: an
+    // idle window holds none, however the run ends.
+    struct ReleaseFiles {
+        TForm1& window;
+        ~ReleaseFiles() {
+            window.conexaoFilial.drop();
+            window.conexaoCentralizador.drop();
+        }
+    } releaseFiles{*this};
     if (!transfer::ConectaBancoCentralizador(conexaoCentralizador, edtCentralizador->text().toStdString(), *dialogs_))
         return;
     if (cdsBancos->count() == 0) {

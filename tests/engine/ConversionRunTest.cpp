@@ -2,6 +2,7 @@
 // movements, and what stops it.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -9,6 +10,7 @@
 
 #include "EngineFixture.h"
 #include "EntryList.h"
+#include "transfer/Connections.h"
 #include "transfer/ConversionRun.h"
 
 namespace {
@@ -50,16 +52,43 @@ TEST_F(ConversionRun, TwoEntriesRunFourJobsInOrder) {
     EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 3);
 }
 
-TEST_F(ConversionRun, UnopenedBranchWarnsTwiceAndTheRunGoesOn) {
+TEST_F(ConversionRun, UnopenedBranchWarnsTwiceCountsOnceAndTheRunGoesOn) {
     const std::string missing = dir.file("nao-existe.fb");
     testsupport::EntryList list({{missing, "01"}, {secondBranch, "02"}});
     const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
     const std::string warning =
         "Erro ao conectar no banco de dados: " + missing + " Motivo: " + enginetest::openFailureOf(missing);
     EXPECT_EQ(view.warnings, (Texts{warning, warning}));
-    EXPECT_EQ(summary.unopenedBranchJobs, 2);
+    EXPECT_EQ(summary.unopenedBranches, 1);
     EXPECT_EQ(summary.writtenRows, 3);
     EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 2);
+    // No row failed, so there is nothing in the log to look at.
+    EXPECT_EQ(transfer::runEndMessage(summary),
+              "Integração concluída com erros! Registros não integrados: 0. Bancos não conectados: 1.");
+}
+
+// The central file listed as a branch, by its own path or another name for
+// it, is refused before anything is read or written.
+TEST_F(ConversionRun, CentralFileListedAsABranchIsRefused) {
+    const std::string link = dir.file("atalho.fb");
+    const std::string hardLink = dir.file("outro-nome.fb");
+    ASSERT_EQ(::symlink(centralPath.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::link(centralPath.c_str(), hardLink.c_str()), 0);
+    testsupport::insertRow(
+        centralPath, "DOCUREC",
+        documentRow("01", "C1").remove("DT_ALTERACAO").remove("USUARIO_ALT").set("OBSERVACAO", std::nullopt));
+    const Rows before = centralRows("DOCUREC", testsupport::documentColumns());
+    for (const std::string& path : {centralPath, link, hardLink, dir.path() + "/./central.fb"}) {
+        SCOPED_TRACE(path);
+        view = {};
+        testsupport::EntryList list({{path, "01"}, {secondBranch, "02"}});
+        const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
+        EXPECT_EQ(view.warnings, Texts{"Erro ao conectar no banco de dados: " + path +
+                                       " Motivo: " + transfer::kBancoCentralizadorNaLista});
+        EXPECT_EQ(summary.unopenedBranches, 1);
+        EXPECT_EQ(summary.writtenRows, 3);  // the next entry still runs
+        EXPECT_EQ(centralRows("DOCUREC", testsupport::documentColumns(), "CODEMPRESA = '01'"), before);
+    }
 }
 
 TEST_F(ConversionRun, FailedJobStopsTheRunAndKeepsWhatWasWritten) {
@@ -69,7 +98,10 @@ TEST_F(ConversionRun, FailedJobStopsTheRunAndKeepsWhatWasWritten) {
         transfer::runConversion(connections(), list, view, view);
         FAIL() << "the run went through";
     } catch (const transfer::ConversionError& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("Erro ao converter os dados! Motivo: ", 0), 0u);
+        // With many branches listed, the reason says which file and table.
+        const std::string expected = "Erro ao converter os dados! Motivo: " + branchPath + " (MOVIREC): ";
+        EXPECT_EQ(std::string(error.what()).rfind(expected, 0), 0u) << error.what();
+        EXPECT_NE(std::string(error.what()).find("MOVIREC"), std::string::npos);
     }
     // The documents of the first entry stay; nothing of the second entry.
     EXPECT_EQ(testsupport::selectAsText(centralPath, "SELECT CODDOCTO FROM DOCUREC"), (Rows{{Cell("D1")}}));
@@ -97,6 +129,118 @@ TEST_F(ConversionRun, ClosingTheWindowStopsBetweenRows) {
     EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 1);
     EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC", "CODEMPRESA = '02'"), 0);
     EXPECT_EQ(view.label, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Several rows per commit: the central tables and the log end as one commit
+// per row leaves them, refused rows included; a commit that fails takes
+// every row since the last one with it, each with its own log line.
+class FastMode : public ConversionRun {
+protected:
+    static constexpr const char* kRefuse = "ALTER TABLE DOCUREC ADD CONSTRAINT CK_BLOQ CHECK (CODCLIENTE <> 'BLOQ')";
+
+    void SetUp() override {
+        ConversionRun::SetUp();
+        std::vector<testsupport::Row> rows;
+        for (int i = 0; i < 7; ++i)
+            rows.push_back(documentRow("01", "F" + std::to_string(i)).set("CODCLIENTE", i % 3 == 1 ? "BLOQ" : "OK"));
+        testsupport::insertRows(branchPath, "DOCUREC", rows);
+    }
+
+    transfer::RunSummary run(db::Connection& target, int rowsPerCommit) {
+        testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
+        return transfer::runConversion({target, branch}, list, view, view, {{rowsPerCommit}});
+    }
+};
+
+TEST_F(FastMode, EndsAsOneCommitPerRowDoes) {
+    testsupport::execute(centralPath, kRefuse);
+    const transfer::RunSummary perRow = run(central, 1);
+    const std::vector<std::string> perRowLog = view.log;
+    ASSERT_EQ(perRow.failedRows, 2);
+    for (int rowsPerCommit : {2, 3, 10000}) {
+        SCOPED_TRACE(rowsPerCommit);
+        const std::string fastPath = dir.file("central-" + std::to_string(rowsPerCommit) + ".fb");
+        testsupport::createCentralDatabase(fastPath);
+        testsupport::execute(fastPath, kRefuse);
+        db::Connection fast;
+        fast.parameters().setValue("Database", fastPath);
+        fast.open();
+        view = {};
+        const transfer::RunSummary summary = run(fast, rowsPerCommit);
+        EXPECT_EQ(view.log, perRowLog);
+        EXPECT_EQ(summary.writtenRows, perRow.writtenRows);
+        EXPECT_EQ(summary.failedRows, perRow.failedRows);
+        for (const char* table : {"DOCUREC", "MOVIREC"}) {
+            const auto& columns =
+                std::string(table) == "DOCUREC" ? testsupport::documentColumns() : testsupport::movementColumns();
+            EXPECT_EQ(rowsOf(fastPath, table, columns), centralRows(table, columns)) << table;
+        }
+    }
+}
+
+TEST_F(FastMode, FailedCommitFailsEveryRowSinceTheLastOne) {
+    testsupport::execute(centralPath, "CREATE EXCEPTION E_FECHAMENTO 'fechamento recusado'");
+    testsupport::execute(centralPath,
+                         "CREATE TRIGGER TG_FECHAMENTO ON TRANSACTION COMMIT AS BEGIN "
+                         "IF (EXISTS(SELECT 1 FROM DOCUREC WHERE CODCLIENTE = 'BLOQ')) THEN EXCEPTION E_FECHAMENTO; "
+                         "END");
+    central.close();  // an attachment loads the database's triggers when it is made
+    central.open();
+    // D1, F0 | F1 (refused at commit), F2 | F3, F4 (refused) | F5, F6.
+    const transfer::RunSummary summary = run(central, 2);
+    ASSERT_EQ(view.log.size(), 4u);
+    const Texts keys{"F1", "F2", "F3", "F4"};
+    for (std::size_t i = 0; i < view.log.size(); ++i) {
+        EXPECT_EQ(view.log[i].rfind("DOCUREC: Documento = " + keys[i] + " Erro: ", 0), 0u) << view.log[i];
+        EXPECT_NE(view.log[i].find("fechamento recusado"), std::string::npos) << view.log[i];
+    }
+    EXPECT_EQ(summary.failedRows, 4);
+    EXPECT_EQ(summary.jobs.at(0).tally.written, 4);
+    EXPECT_EQ(testsupport::selectAsText(centralPath, "SELECT CODDOCTO FROM DOCUREC WHERE CODEMPRESA = '01' ORDER BY 1"),
+              (Rows{{Cell("D1")}, {Cell("F0")}, {Cell("F5")}, {Cell("F6")}}));
+}
+
+}  // namespace
+
+namespace {
+
+// The central attachment killed from outside mid-copy: one job failure
+// instead of a log line for every remaining row; the next press attaches
+// afresh and completes what is missing.
+TEST_F(ConversionRun, LostCentralConnectionEndsTheRunOnceAndARerunCompletes) {
+    std::vector<testsupport::Row> rows;
+    for (int i = 0; i < 20; ++i) rows.push_back(documentRow("01", "L" + std::to_string(i)));
+    testsupport::insertRows(branchPath, "DOCUREC", rows);
+    view.onProcessEvents = [&](int) {
+        if (view.rowLabels().size() == 5)
+            testsupport::execute(centralPath,
+                                 "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
+    };
+    testsupport::EntryList list({{branchPath, "01"}});
+    try {
+        transfer::runConversion(connections(), list, view, view);
+        FAIL() << "the run went on without its central database";
+    } catch (const transfer::ConversionError& error) {
+        EXPECT_EQ(
+            std::string(error.what()).rfind("Erro ao converter os dados! Motivo: " + branchPath + " (DOCUREC): ", 0),
+            0u)
+            << error.what();
+    }
+    EXPECT_TRUE(view.log.empty()) << view.log.front();
+    const long long kept = testsupport::countRows(centralPath, "DOCUREC");
+    EXPECT_GE(kept, 4);
+    EXPECT_LT(kept, 21);
+
+    view = {};
+    ASSERT_TRUE(transfer::ConectaBancoCentralizador(central, centralPath, view));
+    const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
+    EXPECT_TRUE(summary.clean());
+    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 21);
+    EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 2);
 }
 
 }  // namespace

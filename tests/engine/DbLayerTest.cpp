@@ -3,7 +3,10 @@
 // parameters converted by the server.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
@@ -87,6 +90,19 @@ TEST_F(Opening, EmptyFileIsRefused) {
 }
 
 TEST_F(Opening, DirectoryIsRefused) { failedOpenMessage(dir.path()); }
+
+// The client library recurses without end on a symbolic-link loop; such a
+// path is refused with the system's reason before it gets there.
+TEST_F(Opening, PathThroughASymbolicLinkLoopIsRefused) {
+    const std::string loop = dir.file("laco.fb");
+    const std::string folderLoop = dir.file("pasta");
+    ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+    ASSERT_EQ(::symlink(folderLoop.c_str(), folderLoop.c_str()), 0);
+    for (const std::string& path : {loop, folderLoop + "/central.fb"}) {
+        const std::string message = failedOpenMessage(path);
+        EXPECT_NE(message.find("Too many levels of symbolic links"), std::string::npos) << message;
+    }
+}
 
 TEST_F(Opening, RefusedOpenLeavesTheConnectionUsable) {
     failedOpenMessage(dir.file("nao-existe.fb"));
@@ -201,6 +217,40 @@ TEST_F(Reading, ValuesInTheirKinds) {
     EXPECT_EQ(query.asText(field("DT")), "2024-03-15 14:30:05.0000");
     EXPECT_EQ(query.asText(field("TXT")), "linha 1");
     EXPECT_EQ(query.asBytes(field("BIN")), "bytes");
+}
+
+// Every cent from 0.00 to 999.99 in a scaled column reads as the double
+// nearest its decimal value, so the central's "= 0.57" finds what was copied.
+TEST_F(Reading, EveryCentOfAScaledColumnIsTheNearestDouble) {
+    testsupport::executeScript(path, R"(
+        CREATE TABLE DIGITS (D INTEGER);
+        INSERT INTO DIGITS VALUES (0); INSERT INTO DIGITS VALUES (1); INSERT INTO DIGITS VALUES (2);
+        INSERT INTO DIGITS VALUES (3); INSERT INTO DIGITS VALUES (4); INSERT INTO DIGITS VALUES (5);
+        INSERT INTO DIGITS VALUES (6); INSERT INTO DIGITS VALUES (7); INSERT INTO DIGITS VALUES (8);
+        INSERT INTO DIGITS VALUES (9);
+        CREATE TABLE CENTS (N INTEGER, VALOR NUMERIC(9,2), PEQUENO NUMERIC(4,2));
+        INSERT INTO CENTS SELECT A.D + 10 * B.D + 100 * C.D + 1000 * E.D + 10000 * F.D,
+                                 (A.D + 10 * B.D + 100 * C.D + 1000 * E.D + 10000 * F.D) / 100.0,
+                                 (A.D + 10 * B.D) / 100.0
+                          FROM DIGITS A, DIGITS B, DIGITS C, DIGITS E, DIGITS F;
+    )");
+    query.clearSql();
+    query.addSql("SELECT N, VALOR, PEQUENO FROM CENTS");
+    query.open();
+    int rows = 0, wrong = 0;
+    for (; !query.eof(); query.next(), ++rows) {
+        const int cents = query.asInteger(0);
+        char text[16];
+        std::snprintf(text, sizeof text, "%d.%02d", cents / 100, cents % 100);
+        if (query.asDouble(1) != std::strtod(text, nullptr) || query.asText(1) != text) {
+            if (++wrong <= 5) ADD_FAILURE() << text << " read as " << query.asDouble(1);
+        }
+        std::snprintf(text, sizeof text, "0.%02d", cents % 100);
+        if (query.asDouble(2) != std::strtod(text, nullptr) && ++wrong <= 5)
+            ADD_FAILURE() << text << " read as " << query.asDouble(2);
+    }
+    EXPECT_EQ(rows, 100000);
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(Reading, StoredEmptyAndZeroAreNotNull) {

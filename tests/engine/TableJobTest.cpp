@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -54,9 +55,17 @@ TEST_F(Connecting, CentralOpensOnThePathAndFollowsAChangedPath) {
     EXPECT_EQ(fresh.parameters().lines().size(), 14u);
     EXPECT_EQ(fresh.parameters().lines()[1], "Database=" + centralPath);
 
+    // Every press attaches afresh: a file replaced under the same path in
+    // between is the one that receives the rows.
     const auto serial = fresh.attachmentSerial();
+    const std::string replacement = dir.file("nova-central.fb");
+    testsupport::createCentralDatabase(replacement);
+    ASSERT_EQ(std::rename(replacement.c_str(), centralPath.c_str()), 0);
     ASSERT_TRUE(transfer::ConectaBancoCentralizador(fresh, centralPath, view));
-    EXPECT_EQ(fresh.attachmentSerial(), serial) << "the same file is not attached again";
+    EXPECT_GT(fresh.attachmentSerial(), serial);
+    testsupport::insertRow(branchPath, "DOCUREC", testsupport::documentRow("01", "R1"));
+    transfer::ConverteDocuRec({fresh, branch}, branchPath, "01", view, view);
+    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 1);
 
     const std::string other = dir.file("outra-central.fb");
     testsupport::createCentralDatabase(other);
