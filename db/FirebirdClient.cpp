@@ -1,32 +1,16 @@
 #include "db/FirebirdClient.h"
 
-#include <langinfo.h>
-
-#include <clocale>
-#include <cstring>
 #include <vector>
 
 #include "db/Error.h"
 
 namespace db::fb {
 
-namespace {
-
-// The client hands a database path to the engine through the process's
-// character-type locale. Under the C locale (ASCII) a path with non-ASCII
-// letters is refused, so text handling is switched to UTF-8, the encoding
-// of file names here, unless the locale is UTF-8 already.
-void useUtf8CharacterTypes() {
-    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
-}
-
-}  // namespace
-
+// The process's character-type locale is settled once, at start-up, by
+// db::prepareClientEnvironment (db/ClientEnvironment.h), not here in the
+// middle of whatever first reaches the client.
 Firebird::IMaster* master() {
-    static Firebird::IMaster* const instance = [] {
-        useUtf8CharacterTypes();
-        return Firebird::fb_get_master_interface();
-    }();
+    static Firebird::IMaster* const instance = Firebird::fb_get_master_interface();
     return instance;
 }
 
