@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "Harness.h"
+#include "app/CloseOnTermination.h"
+#include "db/ClientEnvironment.h"
 #include "ui/Dialogs.h"
 #include "ui/Main.h"
 #include "ui/PanelButton.h"
@@ -75,6 +77,7 @@ private:
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    db::prepareClientEnvironment();  // as the window program starts
     int pauseAfter = 0;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
@@ -91,6 +94,7 @@ int main(int argc, char** argv) {
     auto owned = std::make_unique<ReportingDialogs>();
     ReportingDialogs* dialogs = owned.get();
     ReportingWindow window(std::move(owned), pauseAfter);
+    app::closeOnTermination(window);
     window.show();
     auto picture = [&](const char* name) { return window.findChild<ui::PanelPicture*>(QString::fromLatin1(name)); };
 
