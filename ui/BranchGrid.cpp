@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
+#include <QStyleOptionHeader>
 #include <algorithm>
 
 #include "ui/BranchListModel.h"
@@ -16,7 +17,48 @@ constexpr int kIndicatorWidth = 11;
 
 }  // namespace
 
-IndicatorHeader::IndicatorHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {
+HoverHeader::HoverHeader(Qt::Orientation orientation, QWidget* parent) : QHeaderView(orientation, parent) {
+    // Hover events tell which section the mouse is over and when it leaves.
+    viewport()->setAttribute(Qt::WA_Hover);
+}
+
+bool HoverHeader::viewportEvent(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::HoverEnter:
+        case QEvent::HoverMove:
+            setHovered(logicalIndexAt(static_cast<QHoverEvent*>(event)->position().toPoint()));
+            break;
+        case QEvent::HoverLeave:
+        case QEvent::Leave:
+            setHovered(-1);
+            break;
+        default:
+            break;
+    }
+    return QHeaderView::viewportEvent(event);
+}
+
+void HoverHeader::setHovered(int section) {
+    if (section == hovered_) return;
+    const int previous = hovered_;
+    hovered_ = section;
+    if (previous >= 0) updateSection(previous);
+    if (section >= 0) updateSection(section);
+}
+
+void HoverHeader::initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const {
+    QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+    if (logicalIndex != hovered_ || !isEnabled()) return;
+    option->state |= QStyle::State_MouseOver;
+    const QColor button = option->palette.color(QPalette::Button);
+    const QColor light = option->palette.color(QPalette::Highlight);
+    // A quarter of the selection colour over the button face.
+    option->palette.setColor(QPalette::Button,
+                             QColor((3 * button.red() + light.red()) / 4, (3 * button.green() + light.green()) / 4,
+                                    (3 * button.blue() + light.blue()) / 4));
+}
+
+IndicatorHeader::IndicatorHeader(QWidget* parent) : HoverHeader(Qt::Vertical, parent) {
     setSectionsClickable(false);
     setSectionResizeMode(QHeaderView::Fixed);
     setFixedWidth(kIndicatorWidth);
@@ -37,6 +79,7 @@ void IndicatorHeader::paintSection(QPainter* painter, const QRect& rect, int log
 }
 
 BranchGrid::BranchGrid(QWidget* parent) : QTableView(parent) {
+    setHorizontalHeader(new HoverHeader(Qt::Horizontal, this));
     setVerticalHeader(new IndicatorHeader(this));
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -71,6 +114,9 @@ void BranchGrid::setBranchList(BranchListModel* list) {
 void BranchGrid::keyPressEvent(QKeyEvent* event) {
     emit keyDown(event->key());
     QTableView::keyPressEvent(event);
+    // Tab and Shift+Tab move between the cells and wrap around; with no cell
+    // to move to they still stay in the grid instead of leaving it.
+    if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) event->accept();
 }
 
 void BranchGrid::mouseReleaseEvent(QMouseEvent* event) {

@@ -7,8 +7,27 @@ namespace ui {
 
 class BranchListModel;
 
+// A header of the grid whose section under the mouse lights up, as a themed
+// header's does. The section is drawn in the style's mouse-over state, which
+// the themed styles show; as the built-in styles draw headers without it, the
+// section's button colour is lit as well.
+class HoverHeader : public QHeaderView {
+    Q_OBJECT
+public:
+    explicit HoverHeader(Qt::Orientation orientation, QWidget* parent = nullptr);
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override;
+
+private:
+    void setHovered(int section);
+
+    int hovered_ = -1;
+};
+
 // The narrow column at the left of the grid: a triangle marks the current row.
-class IndicatorHeader : public QHeaderView {
+class IndicatorHeader : public HoverHeader {
     Q_OBJECT
 public:
     explicit IndicatorHeader(QWidget* parent = nullptr);

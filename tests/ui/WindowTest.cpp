@@ -167,37 +167,43 @@ private slots:
             QCOMPARE(form.panel(name)->color(), kRest);
     }
 
+    // Walks the tab order from a control. The list is empty: the grid keeps
+    // Tab and Shift+Tab all the same, so each walk ends in it or starts after it.
     void tabOrder_data() {
         QTest::addColumn<bool>("companyEnabled");
-        QTest::addColumn<QStringList>("forward");
-        const QStringList base{"edtCentralizador", "pnlAbrirResulth", "pnlConverter", "pnlSair",
-                               "edtFilial",        "DBGrid1",         "mLog"};
-        QTest::newRow("drop-down disabled") << false << (base + QStringList{"pnlAbrirOrigem"});
-        QTest::newRow("drop-down enabled") << true << (base + QStringList{"cbEmpresa", "pnlAbrirOrigem"});
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<bool>("backward");
+        QTest::addColumn<QStringList>("visited");
+        const QStringList toGrid{"edtCentralizador", "pnlAbrirResulth", "pnlConverter", "pnlSair",
+                                 "edtFilial",        "DBGrid1",         "DBGrid1"};
+        QTest::newRow("forward to the grid") << false << "pnlAbrirOrigem" << false << toGrid;
+        QTest::newRow("forward from the log, drop-down disabled")
+            << false << "mLog" << false << QStringList{"pnlAbrirOrigem", "edtCentralizador"};
+        QTest::newRow("forward from the log, drop-down enabled")
+            << true << "mLog" << false << QStringList{"cbEmpresa", "pnlAbrirOrigem"};
+        QTest::newRow("backward to the grid, drop-down disabled")
+            << false << "pnlAbrirOrigem" << true << QStringList{"mLog", "DBGrid1", "DBGrid1"};
+        QTest::newRow("backward to the grid, drop-down enabled")
+            << true << "pnlAbrirOrigem" << true << QStringList{"cbEmpresa", "mLog", "DBGrid1", "DBGrid1"};
+        QTest::newRow("backward from the branch path")
+            << false << "edtFilial" << true
+            << QStringList{"pnlSair", "pnlConverter", "pnlAbrirResulth", "edtCentralizador", "pnlAbrirOrigem", "mLog"};
     }
     void tabOrder() {
         QFETCH(bool, companyEnabled);
-        QFETCH(QStringList, forward);
+        QFETCH(QString, start);
+        QFETCH(bool, backward);
+        QFETCH(QStringList, visited);
         WindowHarness form;
         form.cbEmpresa()->setEnabled(companyEnabled);
         QVERIFY(form.showActive());
-        QStringList visited;
-        for (int i = 0; i < forward.size(); ++i) {
-            pressKey(Qt::Key_Tab);
-            visited << focusName();
+        form.find(qPrintable(start))->setFocus();
+        QStringList walked;
+        for (int i = 0; i < visited.size(); ++i) {
+            pressKey(Qt::Key_Tab, backward ? Qt::ShiftModifier : Qt::NoModifier);
+            walked << focusName();
         }
-        QCOMPARE(visited, forward);
-
-        QStringList backward;
-        for (int i = 0; i < forward.size(); ++i) {
-            pressKey(Qt::Key_Tab, Qt::ShiftModifier);
-            backward << focusName();
-        }
-        QStringList expected = forward;
-        std::reverse(expected.begin(), expected.end());
-        expected.removeFirst();
-        expected << QStringLiteral("pnlAbrirOrigem");
-        QCOMPARE(backward, expected);
+        QCOMPARE(walked, visited);
     }
 
     void focusColourFollowsTheFocus() {
@@ -220,6 +226,39 @@ private slots:
         form.grid()->setFocus();
         pressKey(Qt::Key_Tab);
         QCOMPARE(focusName(), QStringLiteral("DBGrid1"));
+    }
+
+    // The section under the mouse is drawn lit; the other one and, after the
+    // mouse has gone, the section itself look as at rest.
+    void gridHeadersLightUpUnderTheMouse_data() {
+        QTest::addColumn<bool>("titles");  // the column titles, or the indicator column
+        QTest::addColumn<int>("section");
+        QTest::newRow("Banco title") << true << 0;
+        QTest::newRow("Empresa title") << true << 1;
+        QTest::newRow("indicator of the first row") << false << 0;
+    }
+    void gridHeadersLightUpUnderTheMouse() {
+        QFETCH(bool, titles);
+        QFETCH(int, section);
+        WindowHarness form;
+        form.list().append(QStringLiteral("/a.fb"), QStringLiteral("01"));
+        form.list().append(QStringLiteral("/b.fb"), QStringLiteral("02"));
+        QVERIFY(form.showActive());
+        QHeaderView* header = titles ? form.grid()->horizontalHeader() : form.grid()->verticalHeader();
+        const auto area = [&](int logical) {
+            const int start = header->sectionViewportPosition(logical);
+            return titles ? QRect(start, 0, header->sectionSize(logical), header->height())
+                          : QRect(0, start, header->width(), header->sectionSize(logical));
+        };
+        const auto look = [&](int logical) { return header->viewport()->grab(area(logical)).toImage(); };
+        const QImage resting = look(section);
+        const QImage otherResting = look(1 - section);
+
+        QTest::mouseMove(header->viewport(), area(section).center());
+        QTRY_VERIFY(look(section) != resting);
+        QCOMPARE(look(1 - section), otherResting);
+        QTest::mouseMove(form.grid()->viewport(), QPoint(5, 5));
+        QTRY_COMPARE(look(section), resting);
     }
 
     void enterRunsTheFocusedPanelsCommand_data() {
