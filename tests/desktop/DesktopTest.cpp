@@ -54,6 +54,7 @@ TEST(Desktop, AUserOutsideTheFirebirdGroupConvertsWhereTheEngineLocksTheFile) {
     if (!getpwnam(kUser)) std::system("useradd --system --no-create-home --shell /usr/sbin/nologin tavolene-test");
     const passwd* user = getpwnam(kUser);
     ASSERT_NE(user, nullptr) << "useradd could not create " << kUser;
+    const uid_t uid = user->pw_uid;  // the engine's own look-ups reuse getpwnam's storage
 
     testsupport::TempDir dir;
     const std::string home = dir.file("home"), runtime = dir.file("run"), classic = dir.file("classic");
@@ -62,10 +63,9 @@ TEST(Desktop, AUserOutsideTheFirebirdGroupConvertsWhereTheEngineLocksTheFile) {
     for (const std::string& folder : {home, runtime, classic}) mkdir(folder.c_str(), 0700);
     testsupport::createCentralDatabase(central);  // root's engine makes its lock folder
     reliability::makeBranch(branch, "01", 30, "U");
-    for (const std::string& path : {home, runtime, central, branch})
-        ASSERT_EQ(chown(path.c_str(), user->pw_uid, -1), 0);
+    for (const std::string& path : {home, runtime, central, branch}) ASSERT_EQ(chown(path.c_str(), uid, -1), 0);
     struct stat shared;
-    if (stat(kEngineLockFolder, &shared) != 0 || shared.st_uid == user->pw_uid || (shared.st_mode & 07) == 07)
+    if (stat(kEngineLockFolder, &shared) != 0 || shared.st_uid == uid || (shared.st_mode & 07) == 07)
         GTEST_SKIP() << kEngineLockFolder << " is missing or open to " << kUser << ": nothing to prove";
     chmod(classic.c_str(), 0755);
     std::ofstream(classic + "/firebird.conf") << "ServerMode = Classic\n";
@@ -104,7 +104,7 @@ TEST(Desktop, AUserOutsideTheFirebirdGroupConvertsWhereTheEngineLocksTheFile) {
     EXPECT_EQ(rowsIn(central), 60) << "every document and movement of the branch, none lost";
     struct stat own;
     ASSERT_EQ(lstat(ownFolder.c_str(), &own), 0) << "no lock folder of the user's own";
-    EXPECT_TRUE(S_ISDIR(own.st_mode) && own.st_uid == user->pw_uid && (own.st_mode & 0777) == 0700);
+    EXPECT_TRUE(S_ISDIR(own.st_mode) && own.st_uid == uid && (own.st_mode & 0777) == 0700);
 }
 
 // SIGTERM (a logout, `kill`) closes the window as its close button does:
