@@ -18,6 +18,12 @@ bool isCentralFile(const Connections& connections, const std::string& banco) {
 RunSummary runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages,
                          const RunOptions& options) {
     RunSummary summary;
+    runConversion(connections, list, view, messages, options, summary);
+    return summary;
+}
+
+void runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages,
+                   const RunOptions& options, RunSummary& summary) {
     list.first();
     while (!list.eof()) {
         // Both jobs of an entry use the texts it had when it was reached,
@@ -40,13 +46,12 @@ RunSummary runConversion(Connections connections, BranchList& list, ProgressView
             if (result.tally.stopped || view.stopRequested()) {
                 summary.unopenedBranches += opened ? 0 : 1;
                 summary.stopped = true;
-                return summary;
+                return;
             }
         }
         summary.unopenedBranches += opened ? 0 : 1;
         list.next();
     }
-    return summary;
 }
 
 std::string runEndMessage(const RunSummary& summary) {

@@ -54,6 +54,10 @@ struct RunOptions {
 // checked the list.
 RunSummary runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages,
                          const RunOptions& options = {});
+// The same, filling `summary` as the jobs end: when a table job failure
+// leaves, the caller still has the jobs that ran before it.
+void runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages,
+                   const RunOptions& options, RunSummary& summary);
 
 // The box that ends a run that was not stopped: the success text when every
 // row of every job was written and every branch opened, else the warning

@@ -1,0 +1,191 @@
+#include "batch/Arguments.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <ostream>
+
+#include "batch/ExitStatus.h"
+#include "db/LocalFile.h"
+
+namespace batch {
+
+namespace {
+
+constexpr const char* kFooter = R"(Credentials: the user, password and role are the window's own unless the
+environment sets ISC_USER and ISC_PASSWORD, or --role names another role.
+There is no password option: a password in the arguments would show in the
+process list.
+
+Exit status:
+  0    every row written, every branch opened
+  1    some rows failed or a branch could not be opened; the run went on
+  2    a table job failed and ended the run
+  3    bad arguments, or the central database could not be opened; nothing written
+  130  stopped by SIGINT, 143 stopped by SIGTERM, after the row in hand; what
+       was done is committed and the summary printed)";
+
+// CLI11 checks the text before converting it; a bare "must be positive"
+// would not say what the option is for.
+const CLI::Validator kRowsPerCommit(
+    [](std::string& text) -> std::string {
+        int value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error == std::errc() && end == text.data() + text.size() && value >= 1) return {};
+        return "needs a whole number of rows, 1 or more, not \"" + text + "\"";
+    },
+    "");
+
+std::string trimmed(const std::string& text) {
+    const auto isBlank = [](unsigned char c) { return std::isspace(c) != 0; };
+    std::size_t first = 0, last = text.size();
+    while (first < last && isBlank(text[first])) ++first;
+    while (last > first && isBlank(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+// The whole file, or ArgumentError with the system's reason (also for a
+// folder, which opens but does not read).
+std::string readWholeFile(const std::string& path) {
+    const auto refuse = [&](int reason) {
+        return ArgumentError("cannot read the list file \"" + path + "\": " + std::strerror(reason));
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw refuse(errno);
+    std::string text;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got < 0) {
+            const int reason = errno;
+            ::close(fd);
+            throw refuse(reason);
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+std::string withoutComment(const std::string& line) {
+    for (std::size_t i = 0; i < line.size(); ++i)
+        if (line[i] == '#' && (i == 0 || std::isspace(static_cast<unsigned char>(line[i - 1]))))
+            return line.substr(0, i);
+    return line;
+}
+
+// Entries of --branch and --list in the order they were given.
+std::vector<Entry> entriesInOrder(const CLI::App& app, const CLI::Option* branchOption,
+                                  const std::vector<std::string>& branches, const std::vector<std::string>& lists) {
+    std::vector<Entry> entries;
+    std::size_t nextBranch = 0, nextList = 0;
+    for (const CLI::Option* option : app.parse_order()) {
+        if (option == branchOption) {
+            entries.push_back(parseBranch(branches.at(nextBranch++)));
+        } else if (option->get_name() == "--list") {
+            for (Entry& entry : readListFile(lists.at(nextList++))) entries.push_back(std::move(entry));
+        }
+    }
+    return entries;
+}
+
+}  // namespace
+
+void checkCompanyCode(const std::string& code, const std::string& where) {
+    const bool valid = code.size() == 2 && code[0] == '0' && code[1] >= '0' && code[1] <= '4';
+    if (!valid) throw ArgumentError(where + ": company code \"" + code + "\" is not one of 00 to 04");
+}
+
+Entry parseBranch(const std::string& text) {
+    const std::string where = "--branch \"" + text + "\"";
+    const auto equals = text.rfind('=');
+    if (equals == std::string::npos) throw ArgumentError(where + ": no company code (DB=CODE)");
+    Entry entry{text.substr(0, equals), text.substr(equals + 1)};
+    if (entry.banco.empty()) throw ArgumentError(where + ": no database before the '='");
+    checkCompanyCode(entry.empresa, where);
+    return entry;
+}
+
+std::vector<Entry> readListFile(const std::string& path) {
+    const std::string text = readWholeFile(path);
+    std::vector<Entry> entries;
+    std::size_t start = 0;
+    for (int number = 1; start < text.size(); ++number) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = trimmed(withoutComment(text.substr(start, end - start)));
+        start = end + 1;
+        if (line.empty()) continue;
+        const std::string where = path + ":" + std::to_string(number);
+        const auto blank = line.find_last_of(" \t");
+        if (blank == std::string::npos) throw ArgumentError(where + ": \"" + line + "\" has no company code (DB CODE)");
+        Entry entry{trimmed(line.substr(0, blank)), line.substr(blank + 1)};
+        checkCompanyCode(entry.empresa, where);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+void checkArguments(const Arguments& arguments) {
+    // Checked here rather than by CLI11, which would report a missing
+    // --central before an unknown option.
+    if (arguments.central.empty()) throw ArgumentError("--central DB is required");
+    if (arguments.entries.empty())
+        throw ArgumentError("no branch database to convert: give --branch DB=CODE or a --list file with entries");
+    for (const Entry& entry : arguments.entries)
+        if (db::sameLocalFile(entry.banco, arguments.central))
+            throw ArgumentError("branch \"" + entry.banco + "\" is the central database \"" + arguments.central +
+                                "\" itself");
+}
+
+Parsed parseArguments(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    Arguments arguments;
+    std::vector<std::string> branches, lists;
+    CLI::App app(
+        "Copies the accounts receivable (DOCUREC, then MOVIREC) of branch Firebird databases into a "
+        "central one, unattended.",
+        "tavolene-batch");
+    app.footer(kFooter);
+    app.set_version_flag("--version", TAVOLENE_VERSION);
+    app.add_option("--central", arguments.central, "The central database: a file path or a connection string")
+        ->type_name("DB");
+    CLI::Option* branchOption =
+        app.add_option("--branch", branches, "A branch database and the company code (00 to 04) of its rows")
+            ->type_name("DB=CODE")
+            ->allow_extra_args(false);
+    app.add_option("--list", lists, "A file of branch entries, one \"DB CODE\" a line; # starts a comment")
+        ->type_name("FILE")
+        ->allow_extra_args(false);
+    app.add_option("--commit-every", arguments.commitEvery,
+                   "Rows per central commit (default 1: every row committed on its own)")
+        ->type_name("N")
+        ->check(kRowsPerCommit);
+    app.add_option("--role", arguments.role, "SQL role to attach with, instead of the window's");
+    app.add_option("--report", arguments.reportPath, "Also write the summary, the list and every failed row as JSON")
+        ->type_name("FILE.json");
+    app.add_flag("--quiet", arguments.quiet, "No progress line, even on a terminal");
+
+    try {
+        app.parse(argc, argv);
+        arguments.entries = entriesInOrder(app, branchOption, branches, lists);
+        checkArguments(arguments);
+    } catch (const CLI::ParseError& stop) {
+        // --help and --version are "errors" of success.
+        if (stop.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))
+            return {std::nullopt, app.exit(stop, out, err)};
+        err << "tavolene-batch: " << stop.what() << std::endl;
+        return {std::nullopt, kNothingDone};
+    } catch (const ArgumentError& bad) {
+        err << "tavolene-batch: " << bad.what() << std::endl;
+        return {std::nullopt, kNothingDone};
+    }
+    return {std::move(arguments), 0};
+}
+
+}  // namespace batch

@@ -1,0 +1,143 @@
+#include "batch/Report.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace batch {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string padLeft(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+std::string padRight(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+// Local time with its offset from UTC, e.g. 2025-03-01T02:00:05-0300.
+std::string isoTime(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    return text;
+}
+
+std::string signalName(int signal) {
+    return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "signal " + std::to_string(signal);
+}
+
+std::string ending(const RunRecord& record) {
+    if (record.signal) return "Stopped by " + signalName(record.signal) + " after the row in hand.";
+    if (record.failedJob) return "Ended by the failure of a table job: " + record.failedJob->message;
+    if (record.summary.failedRows || record.summary.unopenedBranches)
+        return "Done with errors: " + std::to_string(record.summary.failedRows) + " rows not written, " +
+               std::to_string(record.summary.unopenedBranches) + " branch databases not opened.";
+    return "Done: every row written.";
+}
+
+}  // namespace
+
+std::string summaryTable(const RunRecord& record) {
+    std::size_t width = 6;
+    for (const transfer::JobReport& job : record.summary.jobs) width = std::max(width, job.banco.size());
+    if (record.failedJob) width = std::max(width, record.failedJob->banco.size());
+    std::ostringstream out;
+    auto line = [&](const std::string& banco, const std::string& code, const std::string& table,
+                    const std::string& read, const std::string& written, const std::string& failed,
+                    const std::string& seconds) {
+        out << padRight(banco, width) << "  " << padRight(code, 4) << "  " << padRight(table, 7) << padLeft(read, 10)
+            << padLeft(written, 10) << padLeft(failed, 8) << padLeft(seconds, 11) << '\n';
+    };
+    line("Branch", "Code", "Table", "Read", "Written", "Failed", "Seconds");
+    long read = 0;
+    for (const transfer::JobReport& job : record.summary.jobs) {
+        read += job.tally.read;
+        if (!job.branchOpened) {
+            line(job.banco, job.empresa, job.table, "-", "-", "-", "not opened");
+            continue;
+        }
+        line(job.banco, job.empresa, job.table, std::to_string(job.tally.read), std::to_string(job.tally.written),
+             std::to_string(job.tally.failed), fixed(job.seconds, 2));
+    }
+    int failed = record.summary.failedRows;
+    if (const auto& job = record.failedJob) {
+        read += job->read;
+        failed += job->failed;
+        line(job->banco, job->empresa, job->table, std::to_string(job->read), "?", std::to_string(job->failed),
+             "failed");
+    }
+    line("Total", "", "", std::to_string(read),
+         std::to_string(record.summary.writtenRows) + (record.failedJob ? "+" : ""), std::to_string(failed),
+         fixed(record.seconds, 2));
+    out << ending(record) << '\n';
+    return out.str();
+}
+
+std::string reportJson(const RunRecord& record, int exitStatus) {
+    const Arguments& arguments = record.arguments;
+    Json list = Json::array();
+    for (const Entry& entry : arguments.entries) list.push_back({{"database", entry.banco}, {"code", entry.empresa}});
+    Json jobs = Json::array();
+    long read = 0;
+    for (const transfer::JobReport& job : record.summary.jobs) {
+        Json failures = Json::array();
+        for (const transfer::RowFailure& failure : job.tally.failures)
+            failures.push_back({{"key", failure.key}, {"message", failure.message}});
+        read += job.tally.read;
+        jobs.push_back({{"database", job.banco},
+                        {"code", job.empresa},
+                        {"table", job.table},
+                        {"opened", job.branchOpened},
+                        {"read", job.tally.read},
+                        {"written", job.tally.written},
+                        {"failed", job.tally.failed},
+                        {"seconds", job.seconds},
+                        {"stopped", job.tally.stopped},
+                        {"failures", failures}});
+    }
+    Json failedJob = nullptr;
+    if (const auto& job = record.failedJob)
+        failedJob = {{"database", job->banco}, {"code", job->empresa},  {"table", job->table},
+                     {"read", job->read},      {"failed", job->failed}, {"message", job->message}};
+    Json report = {
+        {"program", "tavolene-batch"},
+        {"started", isoTime(record.started)},
+        {"ended", isoTime(record.ended)},
+        {"seconds", record.seconds},
+        {"central", arguments.central},
+        {"user", record.user},
+        {"role", record.role},
+        {"mode", {{"name", arguments.commitEvery == 1 ? "per-row" : "fast"}, {"rowsPerCommit", arguments.commitEvery}}},
+        {"list", list},
+        {"jobs", jobs},
+        {"totals",
+         {{"read", read},
+          {"written", record.summary.writtenRows},
+          {"failed", record.summary.failedRows},
+          {"unopenedBranches", record.summary.unopenedBranches}}},
+        {"centralError", record.centralError.empty() ? Json(nullptr) : Json(record.centralError)},
+        {"failedJob", failedJob},
+        {"messages", record.messages},
+        {"signal", record.signal ? Json(signalName(record.signal)) : Json(nullptr)},
+        {"exitStatus", exitStatus},
+    };
+    // Paths and database texts may hold bytes that are not UTF-8.
+    return report.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace batch

@@ -1,0 +1,123 @@
+#include "batch/Runner.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <ostream>
+
+#include "batch/ExitStatus.h"
+#include "batch/Report.h"
+#include "batch/Terminal.h"
+#include "db/ClientEnvironment.h"
+#include "db/Connection.h"
+#include "transfer/Connections.h"
+
+namespace batch {
+
+namespace {
+
+// The entries as the engine walks them.
+class EntryWalk : public transfer::BranchList {
+public:
+    explicit EntryWalk(const std::vector<Entry>& entries) : entries_(entries) {}
+
+    int count() const override { return static_cast<int>(entries_.size()); }
+    void first() override { current_ = 0; }
+    bool eof() const override { return current_ >= entries_.size(); }
+    void next() override { ++current_; }
+    std::string banco() const override { return entries_.at(current_).banco; }
+    std::string empresa() const override { return entries_.at(current_).empresa; }
+
+private:
+    const std::vector<Entry>& entries_;
+    std::size_t current_ = 0;
+};
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The window's fixed user, password and role, unless the environment (the
+// Firebird tools' own variables) or --role say otherwise.
+void applyCredentials(db::Connection& connection, const Arguments& arguments) {
+    db::ConnectionParameters& parameters = connection.parameters();
+    if (const std::string user = environment("ISC_USER"); !user.empty()) parameters.setValue("User_Name", user);
+    if (const std::string password = environment("ISC_PASSWORD"); !password.empty())
+        parameters.setValue("Password", password);
+    if (arguments.role) parameters.setValue("RoleName", *arguments.role);
+}
+
+}  // namespace
+
+int exitStatus(const RunRecord& record) {
+    if (!record.centralError.empty()) return kNothingDone;
+    if (record.signal != 0) return kSignalBase + record.signal;
+    if (record.failedJob) return kJobFailed;
+    return record.summary.failedRows == 0 && record.summary.unopenedBranches == 0 ? kAllWritten : kSomeNotWritten;
+}
+
+RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
+    RunRecord record;
+    record.arguments = arguments;
+    record.started = std::chrono::system_clock::now();
+    db::Connection central;
+    db::Connection branch;
+    applyCredentials(central, arguments);
+    applyCredentials(branch, arguments);
+    record.user = central.parameters().value("User_Name");
+    record.role = central.parameters().value("RoleName");
+
+    const auto attached = std::chrono::steady_clock::now();
+    if (!transfer::ConectaBancoCentralizador(central, arguments.central, terminal)) {
+        record.centralError = terminal.messages().back();
+    } else {
+        EntryWalk walk(arguments.entries);
+        terminal.follow(&walk);
+        try {
+            transfer::runConversion({central, branch}, walk, terminal, terminal,
+                                    transfer::RunOptions{transfer::CommitPolicy{arguments.commitEvery}},
+                                    record.summary);
+        } catch (const std::exception& failure) {
+            const Terminal::Job& job = terminal.currentJob();
+            terminal.error(failure.what());
+            record.failedJob = FailedJob{job.banco, job.empresa, job.table, failure.what(), job.read, job.failed};
+        }
+        terminal.follow(nullptr);
+    }
+    record.messages = terminal.messages();
+    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - attached).count();
+    record.signal = db::TerminationSignal::signalNumber();
+    record.ended = std::chrono::system_clock::now();
+    return record;
+}
+
+int runFromCommandLine(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+    // The report file is opened before any database: a run whose report
+    // cannot be written would be a run nobody can check.
+    std::ofstream report;
+    if (!arguments.reportPath.empty()) {
+        report.open(arguments.reportPath, std::ios::out | std::ios::trunc);
+        if (!report) {
+            err << "tavolene-batch: cannot write the report file \"" << arguments.reportPath << "\"" << std::endl;
+            return kNothingDone;
+        }
+    }
+    db::TerminationSignal::install();
+    const bool progress = !arguments.quiet && isatty(STDERR_FILENO) == 1;
+    Terminal terminal(err, progress, [] { return db::TerminationSignal::received(); });
+    const RunRecord record = runBatch(arguments, terminal);
+    const int status = exitStatus(record);
+    if (record.centralError.empty()) out << summaryTable(record) << std::flush;
+    if (report.is_open()) {
+        report << reportJson(record, status) << '\n';
+        report.close();
+        if (!report)
+            err << "tavolene-batch: the report file \"" << arguments.reportPath << "\" was not written in full"
+                << std::endl;
+    }
+    return status;
+}
+
+}  // namespace batch

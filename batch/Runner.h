@@ -1,0 +1,52 @@
+#pragma once
+
+#include <chrono>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/Arguments.h"
+#include "transfer/ConversionRun.h"
+
+namespace batch {
+
+// A table job that failed and ended the run, as far as it is known: its
+// rows written before the failure are not counted by the engine.
+struct FailedJob {
+    std::string banco;
+    std::string empresa;
+    std::string table;
+    std::string message;  // the engine's job failure text
+    int read = 0;
+    int failed = 0;
+};
+
+// How a run went: what the summary table and the report are made of.
+struct RunRecord {
+    Arguments arguments;
+    std::string user;  // attached as; the password is never kept here
+    std::string role;
+    std::chrono::system_clock::time_point started;
+    std::chrono::system_clock::time_point ended;
+    double seconds = 0;        // from attaching the central database to the end of the last job
+    std::string centralError;  // not empty: the central database could not be opened
+    transfer::RunSummary summary;
+    std::optional<FailedJob> failedJob;
+    std::vector<std::string> messages;  // branch and central refusals, as shown
+    int signal = 0;                     // the signal that asked to stop, 0 if none
+};
+
+int exitStatus(const RunRecord& record);
+
+// Opens the central database with the arguments' credentials, converts
+// every entry in order through the engine, and tells how it went. What the
+// engine shows goes to `terminal`.
+class Terminal;
+RunRecord runBatch(const Arguments& arguments, Terminal& terminal);
+
+// The whole program after its arguments: the run, the summary on `out`,
+// the report file; returns the exit status.
+int runFromCommandLine(const Arguments& arguments, std::ostream& out, std::ostream& err);
+
+}  // namespace batch
