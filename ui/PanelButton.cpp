@@ -70,12 +70,26 @@ void PanelButton::mouseReleaseEvent(QMouseEvent* event) {
 
 void PanelButton::focusInEvent(QFocusEvent* event) {
     QFrame::focusInEvent(event);
+    focusedWhileAway_ = false;
     emit focusEntered();
 }
 
 void PanelButton::focusOutEvent(QFocusEvent* event) {
     QFrame::focusOutEvent(event);
+    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) {
+        focusedWhileAway_ = true;
+        return;
+    }
     emit focusExited();
+}
+
+bool PanelButton::event(QEvent* event) {
+    // Sent before the focus returns to the window's focused control.
+    if (event->type() == QEvent::WindowActivate && focusedWhileAway_) {
+        focusedWhileAway_ = false;
+        if (window()->focusWidget() != this) emit focusExited();
+    }
+    return QFrame::event(event);
 }
 
 }  // namespace ui

@@ -48,6 +48,12 @@ private:
 
 // A flat coloured square that works as a button: it takes the focus with
 // Tab, reports focus changes and clicks on itself or on its picture.
+//
+// Only a focus change inside the window counts. While another window is
+// active (one of the program's own boxes, or another program) the panel stays
+// the window's focused control and gets the focus back when the window is
+// active again, so it reports no exit then; if meanwhile the window's focus
+// moved elsewhere, the exit is reported when the window is active again.
 class PanelButton : public QFrame {
     Q_OBJECT
 public:
@@ -71,10 +77,12 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     PanelPicture* picture_;
     bool pressed_ = false;
+    bool focusedWhileAway_ = false;  // held the focus when the window was left
 };
 
 }  // namespace ui

@@ -218,6 +218,45 @@ private slots:
         QCOMPARE(form.panel("pnlConverter")->color(), kHighlight);
     }
 
+    // The add panel holds the focus when another window becomes active: one
+    // of the window's boxes, or another program's window. The panel keeps its
+    // focus colour meanwhile and after; it turns to rest only if the window's
+    // focus moved while it was away.
+    void focusColourOutlastsOtherWindows_data() {
+        QTest::addColumn<bool>("ownBox");
+        QTest::addColumn<bool>("focusMovesMeanwhile");
+        QTest::newRow("the window's box") << true << false;
+        QTest::newRow("the window's box, focus moved meanwhile") << true << true;
+        QTest::newRow("another window") << false << false;
+    }
+    void focusColourOutlastsOtherWindows() {
+        QFETCH(bool, ownBox);
+        QFETCH(bool, focusMovesMeanwhile);
+        WindowHarness form;
+        QVERIFY(form.showActive());
+        ui::PanelButton* panel = form.panel("pnlAbrirOrigem");
+        QColor whileAway;
+        const auto away = [&] {
+            whileAway = panel->color();
+            if (focusMovesMeanwhile) form.mLog()->setFocus();
+        };
+        if (ownBox) {
+            form.answerWithRealBoxes(away);
+            pressKey(Qt::Key_Return);  // no company code: an information box
+            QCOMPARE(form.dialogs->texts("information"), QStringList{kSemFilial});
+        } else {
+            QWidget other;
+            other.show();
+            other.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+            away();
+            QVERIFY(form.showActive());
+        }
+        QCOMPARE(whileAway, kHighlight);
+        QCOMPARE(focusName(), focusMovesMeanwhile ? QStringLiteral("mLog") : QStringLiteral("pnlAbrirOrigem"));
+        QCOMPARE(panel->color(), focusMovesMeanwhile ? kRest : kHighlight);
+    }
+
     void gridKeepsTabWhenItHasEntries() {
         WindowHarness form;
         form.list().append(QStringLiteral("/a.fb"), QStringLiteral("00"));
