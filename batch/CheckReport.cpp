@@ -4,6 +4,12 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "batch/Arguments.h"
+#include "batch/ExitStatus.h"
+#include "db/ClientEnvironment.h"
+#include "db/Connection.h"
+#include "transfer/Connections.h"
+
 namespace batch {
 
 namespace {
@@ -139,7 +145,8 @@ std::string verdictLine(const TableCheck& table) {
     return line;
 }
 
-CheckReport::CheckReport(std::ostream& out, bool keepAll) : out_(out) {
+CheckReport::CheckReport(std::ostream& out, bool keepAll, std::function<bool()> stop)
+    : out_(out), stop_(std::move(stop)) {
     if (keepAll) {
         spill_.reset(std::tmpfile());
         if (!spill_) throw std::runtime_error("cannot create a temporary file for the report's differences");
@@ -169,10 +176,11 @@ void CheckReport::tableDone(const TableCheck& table) {
     inTable_ = 0;
 }
 
-void CheckReport::writeJson(std::ostream& json, const CheckSummary& summary) const {
-    json << "{\"inSync\":" << (summary.inSync() ? "true" : "false") << ",\"tables\":" << summary.tables
-         << ",\"tablesInSync\":" << summary.tablesInSync << ",\"notChecked\":" << summary.notChecked
-         << ",\"results\":[";
+void CheckReport::writeJson(std::ostream& json, const CheckSummary& summary, const std::string& failure) const {
+    json << "{\"inSync\":" << (failure.empty() && summary.inSync() ? "true" : "false")
+         << ",\"failure\":" << (failure.empty() ? Json(nullptr) : Json(failure)).dump()
+         << ",\"tables\":" << summary.tables << ",\"tablesInSync\":" << summary.tablesInSync
+         << ",\"notChecked\":" << summary.notChecked << ",\"results\":[";
     std::string line;
     char buffer[4096];
     for (std::size_t t = 0; t < tables_.size(); ++t) {
@@ -196,6 +204,52 @@ void CheckReport::writeJson(std::ostream& json, const CheckSummary& summary) con
     }
     json << "]}";
     if (spill_) std::fseek(spill_.get(), 0, SEEK_END);
+}
+
+CheckCommand::CheckCommand(const Arguments& arguments, bool forReport) : arguments_(arguments), forReport_(forReport) {}
+
+int CheckCommand::run(db::Connection& central, const db::ConnectionParameters& branchSettings,
+                      transfer::UserMessages& messages, std::ostream& out, std::ostream& err,
+                      std::function<bool()> stop) {
+    central.setReadOnly(true);
+    if (!transfer::ConectaBancoCentralizador(central, arguments_.central, messages)) {
+        failure_ = "the central database could not be opened";
+        return kNothingDone;
+    }
+    std::vector<CheckEntry> entries;
+    for (const Entry& entry : arguments_.entries) entries.push_back({entry.banco, entry.empresa});
+    report_ = std::make_unique<CheckReport>(out, forReport_, std::move(stop));
+    try {
+        summary_ = checkEntries(central, entries, branchSettings, *report_);
+    } catch (const CheckStopped&) {
+        failure_ = "stopped by a signal";
+        return kSignalBase + db::TerminationSignal::signalNumber();
+    } catch (const std::exception& failure) {
+        failure_ = failure.what();
+        err << "tavolene-batch: check ended: " << failure_ << std::endl;
+        return kJobFailed;
+    }
+    out << (summary_.inSync() ? "In sync: " : "NOT in sync: ") << summary_.tablesInSync << " of " << summary_.tables
+        << " tables agree with the branches" << std::endl;
+    return summary_.inSync() ? kAllWritten : kSomeNotWritten;
+}
+
+void CheckCommand::writeJson(std::ostream& json) const {
+    if (report_)
+        report_->writeJson(json, summary_, failure_);
+    else
+        json << Json{{"inSync", false}, {"failure", failure_}}.dump();
+}
+
+void CheckCommand::writeReport(std::ostream& json, int exitStatus) const {
+    Json list = Json::array();
+    for (const Entry& entry : arguments_.entries) list.push_back({{"database", entry.banco}, {"code", entry.empresa}});
+    const Json head = {
+        {"program", "tavolene-batch"}, {"mode", "check"}, {"central", arguments_.central}, {"list", list}};
+    const std::string text = dump(head);
+    json << std::string_view(text).substr(0, text.size() - 1) << ",\"check\":";
+    writeJson(json);
+    json << ",\"exitStatus\":" << exitStatus << "}\n";
 }
 
 }  // namespace batch

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -8,7 +9,13 @@
 
 #include "batch/Reconciliation.h"
 
+namespace transfer {
+class UserMessages;
+}
+
 namespace batch {
+
+struct Arguments;
 
 // "DOCUREC 01 missing CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=4711 from /data/a.fdb"
 std::string differenceLine(const TableCheck& table, const Difference& difference);
@@ -25,14 +32,16 @@ class CheckReport : public CheckSink {
 public:
     static constexpr int kShownPerTable = 100;
 
-    CheckReport(std::ostream& out, bool keepAll);
+    // `stop` is asked between rows.
+    CheckReport(std::ostream& out, bool keepAll, std::function<bool()> stop = {});
 
     void difference(const TableCheck& table, const Difference& difference) override;
     void tableDone(const TableCheck& table) override;
+    bool stopRequested() const override { return stop_ && stop_(); }
 
-    // The check as one JSON object: its verdict and every table with all of
-    // its differences.
-    void writeJson(std::ostream& json, const CheckSummary& summary) const;
+    // The check as one JSON object: its verdict, the failure that ended it
+    // if one did, and every table done with all of its differences.
+    void writeJson(std::ostream& json, const CheckSummary& summary, const std::string& failure) const;
 
 private:
     struct Closer {
@@ -45,10 +54,40 @@ private:
     };
 
     std::ostream& out_;
+    std::function<bool()> stop_;
     std::unique_ptr<std::FILE, Closer> spill_;
     long tableBegin_ = 0;
     long long inTable_ = 0;
     std::vector<KeptTable> tables_;
+};
+
+// tavolene-batch --check, and the check that --verify runs after a run.
+class CheckCommand {
+public:
+    // `forReport`: keep every difference for writeJson().
+    CheckCommand(const Arguments& arguments, bool forReport);
+
+    // Attaches `central` (credentials set by the caller) to the central
+    // database and every branch with `branchSettings`, all read-only, and
+    // checks every entry. Returns the exit status: 0 in sync; 1 differences,
+    // or a branch that could not be opened; 2 a failure that ended the check
+    // (one line on `err`); 3 the central database cannot be opened (told
+    // through `messages`); 128 + the signal when `stop` said so.
+    int run(db::Connection& central, const db::ConnectionParameters& branchSettings, transfer::UserMessages& messages,
+            std::ostream& out, std::ostream& err, std::function<bool()> stop);
+
+    // The check as one JSON object.
+    void writeJson(std::ostream& json) const;
+    // The report file of --check alone: the central database, the list, the
+    // check and the exit status.
+    void writeReport(std::ostream& json, int exitStatus) const;
+
+private:
+    const Arguments& arguments_;
+    bool forReport_;
+    std::unique_ptr<CheckReport> report_;
+    CheckSummary summary_;
+    std::string failure_;
 };
 
 }  // namespace batch

@@ -546,7 +546,8 @@ void compareTable(const CentralTable& table, db::Connection& central, const std:
     std::vector<Value> kept;  // the branch row the central should hold
     std::vector<int> holders;
     Key current;
-    for (;;) {
+    for (long long step = 1;; ++step) {
+        if (step % 1024 == 0 && sink.stopRequested()) throw CheckStopped();
         const Key* smallest = centralRows.atEnd() ? nullptr : &centralRows.key();
         for (const auto& branch : branches)
             if (!branch->atEnd() && (!smallest || branch->key() < *smallest)) smallest = &branch->key();

@@ -38,6 +38,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The check was asked to stop (a termination signal) before it was done.
+class CheckStopped : public CheckError {
+public:
+    CheckStopped() : CheckError("the check was stopped before it was done") {}
+};
+
 // A sum of one money column. Columns with decimals are summed in units of
 // their last decimal, each value rounded as the central column keeps it, so
 // the totals of the two sides agree exactly when their rows do.
@@ -112,6 +118,8 @@ public:
     // `table` holds the counts so far.
     virtual void difference(const TableCheck& table, const Difference& difference) = 0;
     virtual void tableDone(const TableCheck& table) = 0;
+    // Asked between rows: true ends the check with CheckStopped.
+    virtual bool stopRequested() const { return false; }
 };
 
 struct CheckEntry {
