@@ -28,7 +28,10 @@ Exit status:
   2    a table job failed and ended the run
   3    bad arguments, or the central database could not be opened; nothing written
   130  stopped by SIGINT, 143 stopped by SIGTERM, after the row in hand; what
-       was done is committed and the summary printed)";
+       was done is committed and the summary printed
+With --check: 0 in sync, 1 differences found or a branch not opened, 2 a
+failure ended the check, 3 as above. With --verify, the higher of the run's
+status and the check's.)";
 
 // CLI11 checks the text before converting it; a bare "must be positive"
 // would not say what the option is for.
@@ -170,6 +173,10 @@ Parsed parseArguments(int argc, const char* const* argv, std::ostream& out, std:
     app.add_option("--report", arguments.reportPath, "Also write the summary, the list and every failed row as JSON")
         ->type_name("FILE.json");
     app.add_flag("--quiet", arguments.quiet, "No progress line, even on a terminal");
+    CLI::Option* checkOption = app.add_flag(
+        "--check", arguments.check,
+        "Write nothing: compare the central rows of each code with its branches' rows, as a run would copy them");
+    app.add_flag("--verify", arguments.verify, "After the run, the comparison of --check")->excludes(checkOption);
 
     try {
         app.parse(argc, argv);

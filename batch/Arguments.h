@@ -26,6 +26,8 @@ struct Arguments {
     std::optional<std::string> role;
     std::string reportPath;  // empty: no JSON report
     bool quiet = false;      // no progress line even on a terminal
+    bool check = false;      // compare the central database with the branches instead of a run
+    bool verify = false;     // the same comparison right after the run
 };
 
 // A problem with the arguments, worded as the one line the user sees.

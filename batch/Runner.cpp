@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <ostream>
 
+#include "batch/CheckReport.h"
 #include "batch/ExitStatus.h"
 #include "batch/Report.h"
 #include "batch/Terminal.h"
@@ -107,11 +110,35 @@ int runFromCommandLine(const Arguments& arguments, std::ostream& out, std::ostre
     db::TerminationSignal::install();
     const bool progress = !arguments.quiet && isatty(STDERR_FILENO) == 1;
     Terminal terminal(err, progress, [] { return db::TerminationSignal::received(); });
+    // The check (--check, or --verify after a run) reads with connections of
+    // its own, every transaction read-only.
+    std::optional<CheckCommand> check;
+    const auto runCheck = [&] {
+        check.emplace(arguments, report.is_open());
+        db::Connection central, branch;
+        applyCredentials(central, arguments);
+        applyCredentials(branch, arguments);
+        return check->run(central, branch.parameters(), terminal, out, err,
+                          [] { return db::TerminationSignal::received(); });
+    };
+    if (arguments.check) {
+        const int status = runCheck();
+        if (report.is_open()) check->writeReport(report, status);
+        return status;
+    }
     const RunRecord record = runBatch(arguments, terminal);
-    const int status = exitStatus(record);
+    int status = exitStatus(record);
     if (record.centralError.empty()) out << summaryTable(record) << std::flush;
+    if (arguments.verify && status <= kJobFailed) status = std::max(status, runCheck());
     if (report.is_open()) {
-        report << reportJson(record, status) << '\n';
+        std::string json = reportJson(record, status);
+        if (check) {
+            json.erase(json.find_last_not_of(" \n", json.find_last_of('}') - 1) + 1);
+            report << json << ",\n  \"check\": ";
+            check->writeJson(report);
+            json = "\n}";
+        }
+        report << json << '\n';
         report.close();
         if (!report)
             err << "tavolene-batch: the report file \"" << arguments.reportPath << "\" was not written in full"

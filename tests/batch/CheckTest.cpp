@@ -1,0 +1,156 @@
+// tavolene-batch --check and --verify as a process, on real databases: one
+// central database per case, filled by a real run, then changed the way an
+// accountant would find it changed.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "TestDatabases.h"
+
+namespace {
+
+using testsupport::documentRow;
+using testsupport::movementRow;
+
+struct Outcome {
+    int status = -1;
+    std::string output;  // standard output and error
+    int count(const std::string& part) const {
+        int found = 0;
+        for (auto at = output.find(part); at != std::string::npos; at = output.find(part, at + 1)) ++found;
+        return found;
+    }
+};
+
+Outcome batch(const std::vector<std::string>& arguments) {
+    std::string command = TAVOLENE_BATCH;
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    Outcome outcome;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.output.append(buffer, got);
+    const int status = pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return outcome;
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
+    const std::string key = "CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=";
+    const std::string documentTotals = "VALORDOCTO branch 4441.50 central ";
+    const struct {
+        const char* name;
+        bool secondBranch;                                  // {b} also gives code 01, with its own D2
+        std::vector<std::pair<char, std::string>> changes;  // after the run: 'a' branch, 'c' central
+        int status;
+        std::vector<std::string> lines;  // each shown once
+    } cases[] = {
+        {"in sync, NULLs arrived as empty text, 0 and 1899-12-30",
+         false,
+         {},
+         0,
+         {"DOCUREC 01 {a}: in sync, 3 rows; " + documentTotals + "4441.50 difference 0.00",
+          "MOVIREC 01 {a}: in sync, 2 rows; VALORMOV branch 1480.50 central 1480.50 difference 0.00",
+          "In sync: 2 of 2 tables"}},
+        {"a row missing",
+         false,
+         {{'c', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D1'"}},
+         1,
+         {"DOCUREC 01 missing " + key + "D1 from {a}",
+          "DOCUREC 01 {a}: NOT in sync, branch 3 rows, central 2; 1 missing, 0 different, 0 only in central, 0 "
+          "collisions; " +
+              documentTotals + "2961.00 difference -1480.50",
+          "MOVIREC 01 {a}: in sync"}},
+        {"a text byte, a date and an amount changed",
+         false,
+         {{'c',
+           "UPDATE DOCUREC SET OBSERVACAO = 'Venda a prazo, 31 dias', DT_VENCIMENTO = DT_VENCIMENTO + 1, "
+           "VALORDOCTO = 1480.51 WHERE CODDOCTO = 'D2'"}},
+         1,
+         {"DOCUREC 01 different " + key + "D2: DT_VENCIMENTO, VALORDOCTO, OBSERVACAO\n",
+          "0 missing, 1 different, 0 only in central, 0 collisions; " + documentTotals + "4441.51 difference 0.01"}},
+        {"a row deleted in the branch",
+         false,
+         {{'a', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D1'"}},
+         1,
+         {"DOCUREC 01 only-in-central " + key + "D1\n", "central 3; 0 missing, 0 different, 1 only in central"}},
+        {"two branches of one code",
+         true,
+         {},
+         1,
+         {"DOCUREC 01 collision " + key + "D2 in {a}, {b}; a run leaves the row of {b}",
+          "DOCUREC 01 the union of {a} (3 rows) and {b} (1 rows): NOT in sync, branch 3 rows, central 3; 0 missing, "
+          "0 different, 0 only in central, 1 collisions",
+          "MOVIREC 01 the union of {a} (2 rows) and {b} (0 rows): in sync"}},
+    };
+    for (const auto& [name, secondBranch, changes, status, lines] : cases) {
+        SCOPED_TRACE(name);
+        testsupport::TempDir dir;
+        const std::string a = dir.file("a.fb"), b = dir.file("b.fb"), central = dir.file("central.fb");
+        testsupport::createCentralDatabase(central);
+        testsupport::createBranchDatabase(a);
+        testsupport::insertRows(a, "DOCUREC",
+                                {documentRow("01", "D1"), documentRow("01", "D2"),
+                                 documentRow("01", "D3")
+                                     .set("OBSERVACAO", std::nullopt)
+                                     .set("VALORDESC", std::nullopt)
+                                     .set("DT_VENCIMENTO", std::nullopt)});
+        testsupport::insertRows(
+            a, "MOVIREC",
+            {movementRow("01", "D3", "1"),
+             movementRow("01", "D3", "2").set("ORDEMLIQRECEBER", std::nullopt).set("USUARIO", std::nullopt)});
+        std::vector<std::string> arguments = {"--central", central, "--branch", a + "=01"};
+        if (secondBranch) {
+            testsupport::createBranchDatabase(b);
+            testsupport::insertRow(b, "DOCUREC", documentRow("01", "D2").set("VALORDOCTO", "99"));
+            arguments.insert(arguments.end(), {"--branch", b + "=01"});
+        }
+        arguments.insert(arguments.end(), {"--report", dir.file("report.json")});
+        Outcome outcome;
+        if (changes.empty()) {
+            arguments.push_back("--verify");
+            outcome = batch(arguments);
+            EXPECT_EQ(outcome.count("Done: every row written."), 1) << outcome.output;
+        } else {
+            ASSERT_EQ(batch(arguments).status, 0);
+            for (const auto& [where, sql] : changes) testsupport::execute(where == 'a' ? a : central, sql);
+            arguments.push_back("--check");
+            outcome = batch(arguments);
+        }
+        EXPECT_EQ(outcome.status, status) << outcome.output;
+        for (const std::string& line : lines)
+            EXPECT_EQ(outcome.count(replaced(replaced(line, "{a}", a), "{b}", b)), 1) << line << "\n" << outcome.output;
+        const auto report = nlohmann::json::parse(std::ifstream(dir.file("report.json")));
+        EXPECT_EQ(report["exitStatus"], status);
+        EXPECT_EQ(report["check"]["inSync"], status == 0);
+        if (!changes.empty() && changes[0].second.starts_with("UPDATE")) {
+            EXPECT_EQ(report["check"]["results"][0]["differences"][0]["columns"],
+                      nlohmann::json({"DT_VENCIMENTO", "VALORDOCTO", "OBSERVACAO"}));
+        }
+    }
+}
+
+TEST(Check, ACentralTableWithoutPrimaryKeyEndsTheCheckNamingIt) {
+    testsupport::TempDir dir;
+    const std::string branch = dir.file("a.fb"), central = dir.file("central.fb");
+    testsupport::createBranchDatabase(branch);
+    testsupport::createDatabase(
+        central, replaced(testsupport::schemaText("central.sql"),
+                          ",\n    CONSTRAINT PK_DOCUREC PRIMARY KEY (CODEMPRESA, TIPODOCTO, CODDOCTO)", ""));
+    const Outcome outcome = batch({"--central", central, "--branch", branch + "=01", "--check"});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.output,
+              "tavolene-batch: check ended: DOCUREC: the central table has no primary key, so its rows cannot be "
+              "matched with the branch rows\n");
+}
+
+}  // namespace
