@@ -53,8 +53,7 @@ Outcome Program::convert(const std::string& centralPath, const std::vector<Entry
         } else {
             outcome.started = true;
             testsupport::EntryList::Entries pairs;
-            for (const Entry& entry : entries)
-                pairs.emplace_back(entry.banco, entry.empresa);
+            for (const Entry& entry : entries) pairs.emplace_back(entry.banco, entry.empresa);
             testsupport::EntryList list(std::move(pairs));
             try {
                 outcome.summary = transfer::runConversion({central, branch}, list, recorder, recorder);
@@ -79,10 +78,11 @@ Outcome Program::convert(const std::string& centralPath, const std::vector<Entry
 
 Box success() { return {Box::Kind::Information, "Integração realizada com sucesso!"}; }
 
-Box endWithErrors(int failedRows, int unopenedJobs) {
+Box endWithErrors(int failedRows, int unopenedFiles) {
     return {Box::Kind::Warning,
             "Integração concluída com erros! Registros não integrados: " + std::to_string(failedRows) +
-                ". Bancos não conectados: " + std::to_string(unopenedJobs) + ". Verifique o Log de Erros."};
+                ". Bancos não conectados: " + std::to_string(unopenedFiles) + "." +
+                (failedRows > 0 ? " Verifique o Log de Erros." : "")};
 }
 
 Box centralRefused(const std::string& motivo) {

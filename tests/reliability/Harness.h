@@ -90,7 +90,7 @@ public:
 // The end box of a run where nothing failed.
 Box success();
 // The end box of a run with failed rows or unopened branch files.
-Box endWithErrors(int failedRows, int unopenedJobs);
+Box endWithErrors(int failedRows, int unopenedFiles);
 // The central connection's refusal.
 Box centralRefused(const std::string& motivo);
 // A branch file that could not be opened.

@@ -82,9 +82,9 @@ TEST_F(SchemaMismatch, BranchWithoutTheDocumentTableStopsTheRunAtThatJob) {
     const std::string next = dir.file("proxima.fb");
     makeBranch(next, "03", 2, "S");
     const Outcome outcome = program.convert(centralPath, {{branch, "01"}, {next, "03"}});
-    EXPECT_EQ(outcome.failure,
-              "Erro ao converter os dados! Motivo: Dynamic SQL Error\n-SQL error code = -204\n"
-              "-Table unknown\n-DOCUREC\n-At line 1, column 15");
+    EXPECT_EQ(outcome.failure, "Erro ao converter os dados! Motivo: " + branch +
+                                   " (DOCUREC): Dynamic SQL Error\n-SQL error code = -204\n"
+                                   "-Table unknown\n-DOCUREC\n-At line 1, column 15");
     EXPECT_TRUE(outcome.boxes.empty()) << "no end box after a failed job: " << toString(outcome.boxes);
     EXPECT_TRUE(outcome.log.empty());
     // The run stopped there: neither the entry's movements nor the next entry.
@@ -104,7 +104,8 @@ TEST_F(SchemaMismatch, BranchWithoutCodDoctoStopsTheJobAtItsFirstRowWithoutALogL
                             {testsupport::documentRow("01", "x").remove("CODDOCTO"),
                              testsupport::documentRow("01", "y").remove("CODDOCTO")});
     const Outcome outcome = program.convert(centralPath, {{branch, "01"}});
-    EXPECT_EQ(outcome.failure, "Erro ao converter os dados! Motivo: Field 'CodDocto' not found");
+    EXPECT_EQ(outcome.failure,
+              "Erro ao converter os dados! Motivo: " + branch + " (DOCUREC): Field 'CodDocto' not found");
     EXPECT_TRUE(outcome.log.empty());
     EXPECT_TRUE(outcome.boxes.empty()) << toString(outcome.boxes);
     EXPECT_EQ(dump(centralPath, "DOCUREC"), committedDocs) << "not one upsert may have run";
