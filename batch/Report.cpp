@@ -43,7 +43,9 @@ std::string signalName(int signal) {
 
 std::string ending(const RunRecord& record) {
     if (record.signal) return "Stopped by " + signalName(record.signal) + " after the row in hand.";
-    if (record.failedJob) return "Ended by the failure of a table job: " + record.failedJob->message;
+    if (const auto& job = record.failedJob)
+        return "Ended by the failure of the " + job->table + " job of " + job->banco + " (" + job->empresa +
+               "), shown above.";
     if (record.summary.failedRows || record.summary.unopenedBranches)
         return "Done with errors: " + std::to_string(record.summary.failedRows) + " rows not written, " +
                std::to_string(record.summary.unopenedBranches) + " branch databases not opened.";
