@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -67,12 +70,15 @@ class RecordingView : public transfer::ProgressView {
 public:
     void setProgressText(const std::string&) override {}
     void setGaugeMaximum(int) override {}
-    void stepGauge() override {}
+    void stepGauge() override {
+        if (onRow) onRow();
+    }
     void resetGauge() override {}
     void processEvents() override {}
     void appendLog(const std::string& line) override { log.push_back(line); }
 
     std::vector<std::string> log;
+    std::function<void()> onRow;
 };
 
 class RecordingMessages : public transfer::UserMessages {
@@ -274,6 +280,61 @@ TEST_F(ServerRoad, PlainPathToCentralHeldByServerOnItsOwnPortIsRefusedWithTheLoc
     messages_.boxes.clear();
     EXPECT_TRUE(transfer::ConectaBancoCentralizador(byPath, centralFile_, messages_));
     EXPECT_TRUE(messages_.boxes.empty());
+}
+
+// The server dies mid-run: the run ends with one job failure instead of a
+// log line for every row left, the rows committed before stay, and a rerun
+// once the server is back leaves the tables a clean run leaves.
+TEST_F(ServerRoad, ServerKilledMidRunEndsTheRunOnceAndARerunConverges) {
+    std::vector<testsupport::Row> documents;
+    for (int i = 0; i < 200; ++i) documents.push_back(testsupport::documentRow("01", "K-" + std::to_string(i)));
+    testsupport::insertRows(branchA_, "DOCUREC", documents);
+    testsupport::insertRows(branchA_, "MOVIREC", {testsupport::movementRow("01", "K-1")});
+
+    const char* folder = std::getenv("TAVOLENE_FB_SERVER_DIR");
+    const std::string pidFile =
+        (folder && *folder ? std::string(folder) : "/tmp/tavolene-fbserver-" + serverPort()) + "/firebird.pid";
+    int rows = 0;
+    view_.onRow = [&] {
+        if (++rows != 50) return;
+        pid_t server = 0;
+        std::ifstream(pidFile) >> server;
+        ASSERT_GT(server, 0) << pidFile;
+        ASSERT_EQ(kill(server, SIGKILL), 0);
+        for (int wait = 0; wait < 100 && kill(server, 0) == 0; ++wait) usleep(50000);
+    };
+    try {
+        convert({{branchA_, "01"}});
+        ADD_FAILURE() << "the run went on without its server";
+    } catch (const transfer::ConversionError& failure) {
+        EXPECT_EQ(
+            std::string(failure.what()).rfind("Erro ao converter os dados! Motivo: " + branchA_ + " (DOCUREC): ", 0),
+            0u)
+            << failure.what();
+    }
+    EXPECT_LE(view_.log.size(), 1u) << "one row at most may fail before the loss is known";
+    view_.onRow = nullptr;
+    view_.log.clear();
+
+    const ScriptResult restarted = runServerScript("start");
+    ASSERT_EQ(restarted.exitCode, 0) << restarted.output;
+    EXPECT_GE(centralCount("DOCUREC"), 48);
+    const transfer::RunSummary rerun = convert({{branchA_, "01"}});
+    EXPECT_TRUE(rerun.clean());
+
+    const std::string clean = dir_.file("limpa.fb");
+    testsupport::createCentralDatabase(clean);
+    db::Connection cleanCentral;
+    ASSERT_TRUE(transfer::ConectaBancoCentralizador(cleanCentral, clean, messages_));
+    testsupport::EntryList list({{branchA_, "01"}});
+    EXPECT_TRUE(transfer::runConversion({cleanCentral, branch_}, list, view_, messages_).clean());
+    for (const auto& [table, columns] :
+         {std::pair{"DOCUREC", testsupport::documentColumns()}, std::pair{"MOVIREC", testsupport::movementColumns()}}) {
+        std::string list;
+        for (const std::string& column : columns) list += (list.empty() ? "" : ", ") + column;
+        const std::string select = "SELECT " + list + " FROM " + table + " ORDER BY 1, 2, 3, 4, 5, 6";
+        EXPECT_EQ(selectAsText(centralPath_, select), selectAsText(clean, select)) << table;
+    }
 }
 
 }  // namespace
