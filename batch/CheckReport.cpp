@@ -1,5 +1,6 @@
 #include "batch/CheckReport.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <stdexcept>
@@ -19,6 +20,16 @@ using Json = nlohmann::ordered_json;
 // Paths and database text may hold bytes that are not UTF-8.
 std::string dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
+// "1 row", "3 rows".
+std::string rows(long long count) { return std::to_string(count) + (count == 1 ? " row" : " rows"); }
+
+// A database's message may span lines; a finding takes one.
+std::string oneLineOf(std::string text) {
+    std::erase(text, '\r');
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
 std::string keyText(const TableCheck& table, const Difference& difference) {
     std::string text;
     for (std::size_t k = 0; k < difference.key.size() && k < table.keyColumns.size(); ++k)
@@ -37,7 +48,7 @@ std::string sourceText(const TableCheck& table) {
     for (std::size_t i = 0; i < table.branches.size(); ++i) {
         if (i) text += i + 1 == table.branches.size() ? " and " : ", ";
         text += table.branches[i].banco;
-        if (table.notChecked.empty()) text += " (" + std::to_string(table.branches[i].rows) + " rows)";
+        if (table.notChecked.empty()) text += " (" + rows(table.branches[i].rows) + ")";
     }
     return text;
 }
@@ -130,14 +141,14 @@ std::string differenceLine(const TableCheck& table, const Difference& difference
 
 std::string verdictLine(const TableCheck& table) {
     std::string line = table.table + " " + table.empresa + " " + sourceText(table) + ": ";
-    if (!table.notChecked.empty()) return line + "not checked, " + table.notChecked;
+    if (!table.notChecked.empty()) return line + "not checked, " + oneLineOf(table.notChecked);
     if (table.inSync()) {
-        line += "in sync, " + std::to_string(table.centralRows) + " rows";
+        line += "in sync, " + rows(table.centralRows);
     } else {
-        line += "NOT in sync, branch " + std::to_string(branchRows(table)) + " rows, central " +
-                std::to_string(table.centralRows) + "; " + std::to_string(table.missing) + " missing, " +
-                std::to_string(table.different) + " different, " + std::to_string(table.onlyInCentral) +
-                " only in central, " + std::to_string(table.collisions) + " collisions";
+        line += "NOT in sync, branch " + rows(branchRows(table)) + ", central " + std::to_string(table.centralRows) +
+                "; " + std::to_string(table.missing) + " missing, " + std::to_string(table.different) + " different, " +
+                std::to_string(table.onlyInCentral) + " only in central, " + std::to_string(table.collisions) +
+                " collisions";
     }
     for (const ControlTotal& total : table.totals)
         line += "; " + total.column + " branch " + total.branch.text() + " central " + total.central.text() +
@@ -225,7 +236,7 @@ int CheckCommand::run(db::Connection& central, const db::ConnectionParameters& b
         failure_ = "stopped by a signal";
         return kSignalBase + db::TerminationSignal::signalNumber();
     } catch (const std::exception& failure) {
-        failure_ = failure.what();
+        failure_ = oneLineOf(failure.what());
         err << "tavolene-batch: check ended: " << failure_ << std::endl;
         return kJobFailed;
     }

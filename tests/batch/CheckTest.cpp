@@ -88,7 +88,7 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
          {},
          1,
          {"DOCUREC 01 collision " + key + "D2 in {a}, {b}; a run leaves the row of {b}",
-          "DOCUREC 01 the union of {a} (3 rows) and {b} (1 rows): NOT in sync, branch 3 rows, central 3; 0 missing, "
+          "DOCUREC 01 the union of {a} (3 rows) and {b} (1 row): NOT in sync, branch 3 rows, central 3; 0 missing, "
           "0 different, 0 only in central, 1 collisions",
           "MOVIREC 01 the union of {a} (2 rows) and {b} (0 rows): in sync"}},
     };
