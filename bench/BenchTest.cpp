@@ -210,6 +210,21 @@ TEST(Report, JudgesEachTargetFromTheMedians) {
     EXPECT_NE(text.find("MISSED  +10.0 MB"), std::string::npos) << text;
 }
 
+// Growth that is only the page cache filling (files smaller than the cache
+// at N) is no verdict on the program, either way.
+TEST(Report, MemoryTargetIsJudgedOnlyOnceThePageCacheIsFullAtN) {
+    bench::Report report = sampleReport();
+    report.engineMemory.back().peakKb = 30000 + 27000;  // +27.6 MB
+    report.pageCacheBytes = 2048 * 8192LL;
+    report.branchBytes = report.pageCacheBytes - 1;
+    std::string text = bench::formatReport(report);
+    EXPECT_NE(text.find("10 MB   not measured at this size"), std::string::npos) << text;
+    EXPECT_EQ(text.find("MISSED"), std::string::npos) << text;
+    report.branchBytes = report.pageCacheBytes;
+    text = bench::formatReport(report);
+    EXPECT_NE(text.find("MISSED  +27.6 MB"), std::string::npos) << text;
+}
+
 // --- the limit loop against the engine, on real databases ------------------
 
 // The limit is only a fair floor if it writes what the program writes: the

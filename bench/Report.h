@@ -70,6 +70,12 @@ struct Report {
     Measured limit, engine, window;
     std::vector<MemoryFigure> engineMemory;  // at N, then at the larger scale
     std::vector<MemoryFigure> limitMemory;
+    // The branch file at N and the most the engine caches of one database.
+    // While the file is smaller than the cache, the peak from N to the larger
+    // scale grows by the cache filling, not by anything of the program's, and
+    // the memory target is not judged. 0: not known, judged as measured.
+    long long branchBytes = 0;
+    long long pageCacheBytes = 0;
 };
 
 // The table the benchmark prints, with the targets judged.

@@ -201,6 +201,10 @@ int runBenchmark(const bench::Options& options) {
     const bench::BranchCounts counts = bench::generateBranch(branch, options.rows);
     report.documents = counts.documents;
     report.movements = counts.movements;
+    report.branchBytes = static_cast<long long>(std::filesystem::file_size(branch));
+    // Pages of 8 KiB (tests/support); the engine caches up to 2048 of each
+    // database in Super mode (DefaultDbCachePages) unless told fewer.
+    report.pageCacheBytes = (options.memoryPageBuffers > 0 ? options.memoryPageBuffers : 2048) * 8192LL;
     std::cerr << "branch: " << counts.documents << " documents, " << counts.movements << " movements, generated in "
               << secondsSince(start) << " s\n";
     if (options.prepareOnly) {
