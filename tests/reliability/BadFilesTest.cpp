@@ -86,6 +86,19 @@ TEST_F(BadFiles, MissingCentralFileIsRefusedAndNotCreated) {
     EXPECT_FALSE(fs::exists(missing));
 }
 
+// The client library would recurse on these until the process dies.
+TEST_F(BadFiles, SymbolicLinkLoopsAsBranchCentralOrFolderAreRefused) {
+    const std::string loop = dir.file("laco.fb");
+    fs::create_symlink(loop, loop);
+    const std::string folder = dir.file("pasta-laco");
+    fs::create_symlink(folder, folder);
+    const auto motivo = [](const std::string& path) {
+        return "I/O error for file \"" + path + "\": Too many levels of symbolic links";
+    };
+    expectBranchRefused(loop, motivo(loop));
+    expectCentralRefused(folder + "/central.fb", motivo(folder + "/central.fb"));
+}
+
 TEST_F(BadFiles, EmptyBranchFileIsRefused) {
     const std::string empty = dir.file("vazio.fb");
     writeFile(empty, "");
