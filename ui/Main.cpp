@@ -18,6 +18,7 @@
 #include "ui/FailureText.h"
 #include "ui/KeyPreview.h"
 #include "ui/PanelButton.h"
+#include "ui/ProgressLabel.h"
 
 // The pictures are compiled into this static library; their registration
 // must be asked for, or the linker drops it.
@@ -147,14 +148,12 @@ void TForm1::createLabelsAndProgress() {
 
     Label1 = createLabel(this, "Label1", QStringLiteral("Log de Erros"), QRect(27, 319, 69, 13));
     Label3 = createLabel(this, "Label3", QStringLiteral("Empresa"), QRect(423, 130, 49, 13));
-    lblProgresso = createLabel(this, "lblProgresso", QStringLiteral("Progresso..."), QRect(27, 473, 66, 13));
-    // The progress text changes on every row. The label spans the width the
-    // text can take, up to the gauge's right edge, and paints its own
-    // background, so a row's repaint touches this label alone and needs no
-    // resize; on the window's background it looks the same as a label that
-    // follows its text.
-    lblProgresso->resize(452, 13);
-    lblProgresso->setAutoFillBackground(true);
+    // Its width follows its text; it changes on every row of a run.
+    lblProgresso = new ProgressLabel(this);
+    lblProgresso->setObjectName(QStringLiteral("lblProgresso"));
+    lblProgresso->setGeometry(27, 473, 66, 13);
+    lblProgresso->setFont(boldFont());
+    lblProgresso->setText(QStringLiteral("Progresso..."));
 }
 
 PanelButton* TForm1::createPanel(const char* panelName, const QRect& panelGeometry, const char* pictureName,
@@ -400,8 +399,8 @@ void TForm1::limpaTela() {
 }
 
 void TForm1::setProgressText(const std::string& text) {
+    // Repaints at once when the text changes; rows of one document repeat it.
     lblProgresso->setText(QString::fromStdString(text));
-    lblProgresso->repaint();
 }
 
 void TForm1::setGaugeMaximum(int maximum) {

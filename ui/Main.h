@@ -22,6 +22,7 @@ class KeyPreview;
 class PanelButton;
 class PanelPicture;
 class Picture;
+class ProgressLabel;
 
 // The colours of the layout.
 inline const QColor kVermelho{182, 66, 69};      // header band, panels at rest, gauge bar
@@ -107,7 +108,7 @@ private:
     QLabel* Label6 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label3 = nullptr;
-    QLabel* lblProgresso = nullptr;
+    ProgressLabel* lblProgresso = nullptr;
     QProgressBar* barra = nullptr;
     QLineEdit* edtCentralizador = nullptr;
     QLineEdit* edtFilial = nullptr;

@@ -4,6 +4,7 @@
 
 #include <QEnterEvent>
 #include <QHeaderView>
+#include <QScreen>
 #include <QTest>
 
 #include "WindowHarness.h"
@@ -459,6 +460,44 @@ private slots:
         QVERIFY(!form.cbEmpresa()->isEnabled());
         QCOMPARE(form.barra()->text(), QStringLiteral("0%"));
         QCOMPARE(form.mLog()->toPlainText(), QStringLiteral("linha"));
+    }
+
+    // The progress label is as wide as its text, and what the screen shows
+    // right after a change (no event processed) is the new text alone: the
+    // part an older, longer text took shows the window's background.
+    void progressLabelFollowsItsText_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("longer") << "Integrando Documento: 7"
+                                << "Integrando Movimento: 123456";
+        QTest::newRow("shorter") << "Integrando Movimento: 123456"
+                                 << "Processando...";
+        QTest::newRow("blank") << "Integrando Documento: 123" << QString();
+    }
+    void progressLabelFollowsItsText() {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        WindowHarness form;
+        QVERIFY(form.showActive());
+        QLabel* label = form.lblProgresso();
+        form.window->setProgressText(before.toStdString());
+        const int oldWidth = label->width();
+        form.window->setProgressText(after.toStdString());
+
+        QLabel autoSized(after);
+        autoSized.setFont(label->font());
+        const int width = after.isEmpty() ? 0 : autoSized.sizeHint().width();
+        QCOMPARE(label->geometry(), QRect(27, 473, width, 13));
+        const QImage shown =
+            form.window->screen()->grabWindow(form.window->winId(), 27, 473, std::max(oldWidth, width), 13).toImage();
+        const QRgb background = form.window->palette().color(QPalette::Window).rgb();
+        int textPixels = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                if (x >= width) QCOMPARE(shown.pixel(x, y), background);
+                if (shown.pixel(x, y) != background) ++textPixels;
+            }
+        QCOMPARE(textPixels > 0, !after.isEmpty());
     }
 
     void gaugeNeverPassesItsMaximum() {
