@@ -44,9 +44,9 @@ struct ScriptResult {
     std::string output;
 };
 
-ScriptResult runServerScript(const std::string& command) {
+// A shell command line, its standard error merged into its output.
+ScriptResult runShell(const std::string& line) {
     ScriptResult result;
-    const std::string line = std::string("'") + TAVOLENE_TEST_SERVER_SCRIPT + "' " + command + " 2>&1";
     FILE* pipe = popen(line.c_str(), "r");
     if (!pipe) {
         result.output = "cannot run " + line;
@@ -59,6 +59,10 @@ ScriptResult runServerScript(const std::string& command) {
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     while (!result.output.empty() && result.output.back() == '\n') result.output.pop_back();
     return result;
+}
+
+ScriptResult runServerScript(const std::string& command) {
+    return runShell(std::string("'") + TAVOLENE_TEST_SERVER_SCRIPT + "' " + command + " 2>&1");
 }
 
 std::string serverPort() {
@@ -334,6 +338,37 @@ TEST_F(ServerRoad, ServerKilledMidRunEndsTheRunOnceAndARerunConverges) {
         for (const std::string& column : columns) list += (list.empty() ? "" : ", ") + column;
         const std::string select = "SELECT " + list + " FROM " + table + " ORDER BY 1, 2, 3, 4, 5, 6";
         EXPECT_EQ(selectAsText(centralPath_, select), selectAsText(clean, select)) << table;
+    }
+}
+
+// tavolene-batch with the central database named by a connection string to
+// the server and the branch by its plain path. The server checks the
+// password, which comes from the environment and shows nowhere.
+TEST_F(ServerRoad, BatchRunnerConvertsIntoTheServerHeldCentralWithThePasswordFromTheEnvironment) {
+    testsupport::insertRows(branchA_, "DOCUREC",
+                            {testsupport::documentRow("01", "S-1"), testsupport::documentRow("01", "S-2")});
+    testsupport::insertRows(branchA_, "MOVIREC", {testsupport::movementRow("01", "S-1")});
+    const std::string report = dir_.file("run.json");
+    for (const std::string password : {"not-the-password-7", testsupport::kPassword}) {
+        const ScriptResult run =
+            runShell("ISC_USER=SYSDBA ISC_PASSWORD=" + password + " '" + TAVOLENE_BATCH + "' --central '" +
+                     centralPath_ + "' --branch '" + branchA_ + "=01' --report '" + report + "' 2>&1");
+        std::string written;
+        if (FILE* file = std::fopen(report.c_str(), "r")) {
+            for (int c; (c = std::fgetc(file)) != EOF;) written += static_cast<char>(c);
+            std::fclose(file);
+        }
+        EXPECT_EQ(run.output.find(password), std::string::npos) << run.output;
+        EXPECT_EQ(written.find(password), std::string::npos) << written;
+        if (password != testsupport::kPassword) {
+            EXPECT_EQ(run.exitCode, 3) << run.output;
+            EXPECT_NE(run.output.find("Your user name and password are not defined"), std::string::npos) << run.output;
+            EXPECT_EQ(centralCount("DOCUREC"), 0);
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(centralCount("DOCUREC"), 2);
+        EXPECT_EQ(centralCount("MOVIREC"), 1);
     }
 }
 
