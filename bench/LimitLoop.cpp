@@ -59,7 +59,8 @@ struct Column {
 
 class LimitCopy {
 public:
-    LimitCopy(IAttachment* branch, IAttachment* central) : branch_(branch), central_(central) {
+    LimitCopy(IAttachment* branch, IAttachment* central, bool commitPerJob)
+        : branch_(branch), central_(central), commitPerJob_(commitPerJob) {
         zeroDate_ = master()->getUtilInterface()->encodeDate(1899, 12, 30);
     }
 
@@ -71,6 +72,7 @@ public:
         IMessageMetadata* rowMetadata = nullptr;
         IMessageMetadata* codeMetadata = nullptr;
         IResultSet* cursor = nullptr;
+        ITransaction* shared = nullptr;
         try {
             select = branch_->prepare(&status, reading, 0, table.select.c_str(), 1, IStatement::PREPARE_PREFETCH_METADATA);
             {
@@ -96,18 +98,26 @@ public:
             std::vector<unsigned char> row(rowMetadata->getMessageLength(&status), 0);
 
             cursor = select->openCursor(&status, reading, codeMetadata, codeBuffer.data(), rowMetadata, 0);
+            if (commitPerJob_)
+                shared = startTransaction(central_);
             while (cursor->fetchNext(&status, row.data()) == IStatus::RESULT_OK) {
-                ITransaction* writing = startTransaction(central_);
+                ITransaction* writing = shared ? shared : startTransaction(central_);
                 try {
                     for (const Column& column : columns)
                         prepareValue(column, row.data(), reading, writing);
                     upsert->execute(&status, writing, rowMetadata, row.data(), nullptr, nullptr);
-                    writing->commit(&status);
+                    if (!shared)
+                        writing->commit(&status);
                     ++tally.written;
                 } catch (const FbException&) {
-                    rollbackQuietly(writing);
+                    if (!shared)
+                        rollbackQuietly(writing);
                     ++tally.failed;
                 }
+            }
+            if (shared) {
+                shared->commit(&status);
+                shared = nullptr;
             }
             cursor->close(&status);
             cursor = nullptr;
@@ -115,6 +125,7 @@ public:
             reading = nullptr;
         } catch (const FbException& failure) {
             release(cursor, rowMetadata, codeMetadata, select, upsert);
+            rollbackQuietly(shared);
             rollbackQuietly(reading);
             fail(failure, "limit loop over " + table.select);
         }
@@ -192,6 +203,7 @@ private:
 
     IAttachment* branch_;
     IAttachment* central_;
+    bool commitPerJob_;
     ISC_DATE zeroDate_;
     std::string blobBytes_;
 };
@@ -237,10 +249,11 @@ std::string positionalMarkers(const std::string& sql) {
 LimitTable limitDocuRec() { return limitTable("DOCUREC", transfer::docuRecProfile()); }
 LimitTable limitMoviRec() { return limitTable("MOVIREC", transfer::moviRecProfile()); }
 
-LimitTally runLimit(const std::string& branch, const std::string& central, const std::vector<std::string>& codes) {
+LimitTally runLimit(const std::string& branch, const std::string& central, const std::vector<std::string>& codes,
+                    bool commitPerJob) {
     Attachment centralAttachment(central);
     Attachment branchAttachment(branch);
-    LimitCopy copy(branchAttachment.get(), centralAttachment.get());
+    LimitCopy copy(branchAttachment.get(), centralAttachment.get(), commitPerJob);
     const LimitTable documents = limitDocuRec();
     const LimitTable movements = limitMoviRec();
     LimitTally tally;

@@ -35,6 +35,10 @@ struct LimitTally {
 // becomes empty text, 0 or 30 December 1899, date-only columns lose their
 // time of day, the notes blob is copied into the central transaction.
 // `central` must exist; the loop attaches to both files itself.
-LimitTally runLimit(const std::string& branch, const std::string& central, const std::vector<std::string>& codes);
+// With `commitPerJob`, the floor of a fast run instead (L1): every row of a
+// table job goes into one central transaction, committed at the job's end;
+// a failing row is undone alone by its statement's own savepoint.
+LimitTally runLimit(const std::string& branch, const std::string& central, const std::vector<std::string>& codes,
+                    bool commitPerJob = false);
 
 }  // namespace bench

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct BatchTally {
+    long written = 0;
+    long failed = 0;
+    double seconds = 0;  // the report's: from the central attach to the end of the last job
+    long peakKb = 0;     // the child's peak resident memory
+    std::vector<std::string> problems;
+};
+
+// tavolene-batch (`program`) as a child process, as a timer runs it: one
+// --branch entry per company code of `branch`, `rowsPerCommit` rows per
+// commit, its JSON report in `reportPath`.
+BatchTally runBatch(const std::string& program, const std::string& branch, const std::string& central,
+                    const std::vector<std::string>& codes, int rowsPerCommit, const std::string& reportPath);
+
+}  // namespace bench
