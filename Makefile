@@ -22,15 +22,18 @@ N ?= 2000
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/tavolene_bench --rows $(N)
 
-# Creates the demo databases in demo/ the first time, then starts the window.
-run: build
+# Builds only the window (not the tests or the benchmark), creates the demo
+# databases in demo/ the first time, then starts the window.
+run: configure
+	cmake --build $(BUILD_DIR) --target tavolene -j $(JOBS)
 	bash scripts/make-demo
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
-	  echo "No display: start it on a desktop, or under Xvfb with: xvfb-run $(BUILD_DIR)/app/tavolene"; exit 1; fi
+	  echo "No display: start it on a desktop, or without one under Xvfb with: xvfb-run -a make run"; exit 1; fi
 	$(BUILD_DIR)/app/tavolene
 
 clean:
 	rm -rf $(BUILD_DIR)
 
+# build/tavolene_<version>_<arch>.deb; check it with `lintian build/*.deb`.
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB

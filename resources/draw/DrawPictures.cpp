@@ -1,7 +1,10 @@
 // Draws the window's pictures and the program icon as PNG files with an
 // alpha channel. Run it once after changing a drawing and commit the PNGs:
 //   tavolene_draw_pictures resources
-// writes the pictures to resources/pictures and the icon to resources/icon-64.png.
+// writes the pictures to resources/pictures, the window's icon to
+// resources/icon-64.png and the desktop's icons, one drawing at every size of
+// the hicolor theme's usual set, to resources/icons/hicolor/<size>/apps.
+#include <QDir>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -129,11 +132,16 @@ void drawIcone(QPainter& painter) {
     drawDiscs(painter, kBranco.darker(104), QRectF(14, 10, 36, 44));
 }
 
-bool save(const QString& folder, const char* name, QSize size, const std::function<void(QPainter&)>& draw) {
+// `drawn` is the size the drawing's coordinates are for; the picture is
+// scaled from it to `size`.
+bool save(const QString& folder, const char* name, QSize size, const std::function<void(QPainter&)>& draw,
+          QSize drawn = QSize()) {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    if (drawn.isValid())
+        painter.scale(qreal(size.width()) / drawn.width(), qreal(size.height()) / drawn.height());
     draw(painter);
     painter.end();
     const QString path = folder + QLatin1Char('/') + QString::fromLatin1(name);
@@ -160,5 +168,11 @@ int main(int argc, char** argv) {
         save(pictures, "sair.png", symbol, drawSair) && save(pictures, "banco.png", symbol, drawBanco) &&
         save(pictures, "logo.png", QSize(210, 83), drawLogo) &&
         save(resources, "icon-64.png", QSize(64, 64), drawIcone);
-    return written ? 0 : 1;
+    bool iconsWritten = written;
+    for (const int pixels : {16, 32, 48, 64, 128, 256}) {
+        const QString folder = resources + QStringLiteral("/icons/hicolor/%1x%1/apps").arg(pixels);
+        iconsWritten = iconsWritten && QDir().mkpath(folder) &&
+                       save(folder, "tavolene.png", QSize(pixels, pixels), drawIcone, QSize(64, 64));
+    }
+    return iconsWritten ? 0 : 1;
 }
