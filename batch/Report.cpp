@@ -121,6 +121,7 @@ std::string reportJson(const RunRecord& record, int exitStatus) {
         {"started", isoTime(record.started)},
         {"ended", isoTime(record.ended)},
         {"seconds", record.seconds},
+        {"peakMemoryKb", record.peakMemoryKb},
         {"central", arguments.central},
         {"user", record.user},
         {"role", record.role},

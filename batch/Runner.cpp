@@ -52,6 +52,15 @@ void applyCredentials(db::Connection& connection, const Arguments& arguments) {
     if (arguments.role) parameters.setValue("RoleName", *arguments.role);
 }
 
+// VmHWM: the peak of this process image alone (ru_maxrss would also count
+// the parent's memory before exec).
+long peakResidentKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
 }  // namespace
 
 int exitStatus(const RunRecord& record) {
@@ -93,6 +102,7 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
     record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - attached).count();
     record.signal = db::TerminationSignal::signalNumber();
     record.ended = std::chrono::system_clock::now();
+    record.peakMemoryKb = peakResidentKb();
     return record;
 }
 

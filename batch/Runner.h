@@ -35,6 +35,7 @@ struct RunRecord {
     std::optional<FailedJob> failedJob;
     std::vector<std::string> messages;  // branch and central refusals, as shown
     int signal = 0;                     // the signal that asked to stop, 0 if none
+    long peakMemoryKb = 0;              // the process's peak resident memory at the end; 0 if unknown
 };
 
 int exitStatus(const RunRecord& record);

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,9 +41,7 @@ BatchTally runBatch(const std::string& program, const std::string& branch, const
         return tally;
     }
     int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    tally.peakKb = usage.ru_maxrss;
+    waitpid(pid, &status, 0);
     std::ostringstream printed;
     printed << std::ifstream(output).rdbuf();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -55,6 +52,7 @@ BatchTally runBatch(const std::string& program, const std::string& branch, const
         tally.written = report.at("totals").at("written");
         tally.failed = report.at("totals").at("failed");
         tally.seconds = report.at("seconds");
+        tally.peakKb = report.at("peakMemoryKb");
     } catch (const std::exception& unreadable) {
         tally.problems.push_back(std::string("report unreadable: ") + unreadable.what());
     }

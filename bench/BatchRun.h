@@ -9,7 +9,7 @@ struct BatchTally {
     long written = 0;
     long failed = 0;
     double seconds = 0;  // the report's: from the central attach to the end of the last job
-    long peakKb = 0;     // the child's peak resident memory
+    long peakKb = 0;     // the child's peak resident memory, from its report
     std::vector<std::string> problems;
 };
 

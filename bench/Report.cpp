@@ -46,6 +46,9 @@ std::string signedMb(double mb) {
 constexpr double kEngineTarget = 0.95;
 constexpr double kWindowTarget = 0.90;
 constexpr double kGrowthTargetMb = 10.0;
+constexpr double kBatchTarget = 0.95;         // B1/L
+constexpr double kFastToItsFloorTarget = 0.70;  // Bn/L1
+constexpr double kFastSpeedupTarget = 15.0;     // Bn/L
 
 }  // namespace
 
@@ -155,8 +158,9 @@ std::string formatReport(const Report& report) {
     out << "                 rows/s (median)   each repetition                     ratio to L\n";
     const bool haveLimit = !report.limit.rowsPerSecond.empty();
     const double limit = haveLimit ? median(report.limit.rowsPerSecond) : 0;
-    std::optional<double> engineRatio, windowRatio;
-    for (const Measured* measured : {&report.limit, &report.engine, &report.window}) {
+    std::optional<double> engineRatio, windowRatio, batchRatio, fastRatio;
+    for (const Measured* measured : {&report.limit, &report.engine, &report.window, &report.batchPerRow,
+                                     &report.batchFast, &report.limitPerJob}) {
         out << padRight(measured->name, 17);
         if (measured->rowsPerSecond.empty()) {
             out << "not measured" << (measured->note.empty() ? "" : ": " + measured->note) << "\n";
@@ -174,11 +178,15 @@ std::string formatReport(const Report& report) {
                 engineRatio = ratio;
             if (measured == &report.window)
                 windowRatio = ratio;
+            if (measured == &report.batchPerRow)
+                batchRatio = ratio;
+            if (measured == &report.batchFast)
+                fastRatio = ratio;
         }
         out << "\n";
     }
 
-    std::optional<double> growthMb;
+    std::optional<double> growthMb, fastGrowthMb;
     if (!report.engineMemory.empty()) {
         out << "\nPeak resident memory (VmHWM of a child process that runs one conversion; MB = 10^6 bytes;\n"
             << "central database with forced writes " << (report.memoryForcedWrites ? "on" : "off") << "; database page cache "
@@ -201,6 +209,7 @@ std::string formatReport(const Report& report) {
             return growth;
         };
         growthMb = line("E  engine", report.engineMemory);
+        fastGrowthMb = line("Bn runner", report.batchFastMemory);
         const std::optional<double> limitGrowth = line("L  limit", report.limitMemory);
         // The embedded database engine's page cache fills with the files
         // and is in both figures; what E adds beyond L is the program's.
@@ -220,14 +229,25 @@ std::string formatReport(const Report& report) {
           engineRatio ? fixed(*engineRatio, 3) : "");
     judge("W/L >= 0.90", windowRatio, windowRatio && *windowRatio >= kWindowTarget,
           windowRatio ? fixed(*windowRatio, 3) : "");
-    const std::string memoryTarget = "E memory at " + std::to_string(report.memoryScale) + "N <= at N + 10 MB";
-    if (growthMb && report.branchBytes < report.pageCacheBytes)
-        out << "  " << padRight(memoryTarget, 34) << "not measured at this size: the branch file at N ("
-            << fixed(report.branchBytes / 1e6, 1) << " MB) is smaller than the database page cache ("
-            << fixed(report.pageCacheBytes / 1e6, 1) << " MB), which is still filling between N and "
-            << report.memoryScale << "N\n";
-    else
-        judge(memoryTarget, growthMb, growthMb && *growthMb <= kGrowthTargetMb, growthMb ? signedMb(*growthMb) : "");
+    const std::optional<double> fastToItsFloor =
+        report.batchFast.rowsPerSecond.empty() || report.limitPerJob.rowsPerSecond.empty()
+            ? std::nullopt
+            : std::optional(median(report.batchFast.rowsPerSecond) / median(report.limitPerJob.rowsPerSecond));
+    judge("B1/L >= 0.95", batchRatio, batchRatio && *batchRatio >= kBatchTarget, batchRatio ? fixed(*batchRatio, 3) : "");
+    judge("Bn/L1 >= 0.70", fastToItsFloor, fastToItsFloor && *fastToItsFloor >= kFastToItsFloorTarget,
+          fastToItsFloor ? fixed(*fastToItsFloor, 3) : "");
+    judge("Bn/L >= 15", fastRatio, fastRatio && *fastRatio >= kFastSpeedupTarget, fastRatio ? fixed(*fastRatio, 1) : "");
+    for (const auto& [who, growth] : {std::pair{"E", growthMb}, std::pair{"Bn", fastGrowthMb}}) {
+        const std::string memoryTarget =
+            std::string(who) + " memory at " + std::to_string(report.memoryScale) + "N <= at N + 10 MB";
+        if (growth && report.branchBytes < report.pageCacheBytes)
+            out << "  " << padRight(memoryTarget, 34) << "not measured at this size: the branch file at N ("
+                << fixed(report.branchBytes / 1e6, 1) << " MB) is smaller than the database page cache ("
+                << fixed(report.pageCacheBytes / 1e6, 1) << " MB), which is still filling between N and "
+                << report.memoryScale << "N\n";
+        else
+            judge(memoryTarget, growth, growth && *growth <= kGrowthTargetMb, growth ? signedMb(*growth) : "");
+    }
     return out.str();
 }
 

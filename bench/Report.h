@@ -68,8 +68,12 @@ struct Report {
     bool memoryForcedWrites = false;
     int memoryPageBuffers = 0;
     Measured limit, engine, window;
+    // tavolene-batch per row (B1) and with many rows per commit (Bn), and the
+    // limit loop with one commit per table job (L1), the floor of Bn.
+    Measured batchPerRow, batchFast, limitPerJob;
     std::vector<MemoryFigure> engineMemory;  // at N, then at the larger scale
     std::vector<MemoryFigure> limitMemory;
+    std::vector<MemoryFigure> batchFastMemory;
     // The branch file at N and the most the engine caches of one database.
     // While the file is smaller than the cache, the peak from N to the larger
     // scale grows by the cache filling, not by anything of the program's, and

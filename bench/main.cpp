@@ -1,8 +1,11 @@
 // The benchmark: copies a generated branch database into fresh central
 // databases three ways (a minimal loop on the client API, the engine
 // headless, the engine behind the window) and prints rows per second and the
-// engine's peak memory. See docs/performance.md.
+// engine's peak memory; then the same for tavolene-batch per row and with
+// many rows per commit, beside the minimal loop with one commit per table
+// job. See docs/performance.md.
 
+#include "BatchRun.h"
 #include "BranchData.h"
 #include "EngineRun.h"
 #include "LimitLoop.h"
@@ -70,6 +73,32 @@ RunOutcome limitRunner(const std::string& branch, const std::string& central) {
     const Clock::time_point start = Clock::now();
     const bench::LimitTally tally = bench::runLimit(branch, central, bench::kCompanyCodes);
     return RunOutcome{tally.written, tally.failed, {}, secondsSince(start)};
+}
+
+// L1: the same loop with one commit per table job.
+RunOutcome limitPerJobRunner(const std::string& branch, const std::string& central) {
+    const Clock::time_point start = Clock::now();
+    const bench::LimitTally tally = bench::runLimit(branch, central, bench::kCompanyCodes, true);
+    return RunOutcome{tally.written, tally.failed, {}, secondsSince(start)};
+}
+
+// Bn's rows per commit: more than a table job of the default size holds.
+constexpr int kFastRowsPerCommit = 10000;
+
+// B1 and Bn: the runner as a process of its own, as a timer starts it; the
+// time is its report's, from the central attach to the last commit like L
+// and E, so the process start and the client library's loading (about the
+// same for every run) are left out.
+bench::BatchTally runBatchChild(const std::string& branch, const std::string& central, int rowsPerCommit) {
+    return bench::runBatch(TAVOLENE_BATCH_PROGRAM, branch, central, bench::kCompanyCodes, rowsPerCommit,
+                           central + ".json");
+}
+
+Runner batchRunner(int rowsPerCommit) {
+    return [rowsPerCommit](const std::string& branch, const std::string& central) {
+        const bench::BatchTally tally = runBatchChild(branch, central, rowsPerCommit);
+        return RunOutcome{tally.written, tally.failed, tally.problems, tally.seconds};
+    };
 }
 
 RunOutcome engineRunner(const std::string& branch, const std::string& central) {
@@ -169,6 +198,15 @@ bench::ChildReport spawnChild(const std::string& kind, const std::string& branch
     return *report;
 }
 
+// Bn for the memory figures: its peak is the child's maximum resident set.
+bench::ChildReport batchMemoryChild(const std::string& branch, const std::string& central) {
+    const bench::BatchTally tally = runBatchChild(branch, central, kFastRowsPerCommit);
+    for (const std::string& problem : tally.problems)
+        std::cerr << "problem: " << problem << "\n";
+    return bench::ChildReport{tally.written, tally.failed + static_cast<long>(tally.problems.size()), tally.seconds,
+                              tally.peakKb};
+}
+
 struct Contender {
     bench::Measured* measured;
     std::string tag;
@@ -194,6 +232,9 @@ int runBenchmark(const bench::Options& options) {
     report.limit.name = "L  limit";
     report.engine.name = "E  engine";
     report.window.name = "W  window";
+    report.batchPerRow.name = "B1 runner";
+    report.batchFast.name = "Bn runner";
+    report.limitPerJob.name = "L1 limit";
 
     const std::string loadBefore = loadAverage();
     Clock::time_point start = Clock::now();
@@ -225,6 +266,9 @@ int runBenchmark(const bench::Options& options) {
 #else
     report.window.note = "the window is not part of this build";
 #endif
+    contenders.push_back({&report.limitPerJob, "L1", limitPerJobRunner});
+    contenders.push_back({&report.batchPerRow, "B1", batchRunner(1)});
+    contenders.push_back({&report.batchFast, "Bn", batchRunner(kFastRowsPerCommit)});
 
     for (int repetition = 1; repetition <= options.repetitions; ++repetition) {
         // Each repetition starts with the next contender (L E W, E W L,
@@ -261,7 +305,7 @@ int runBenchmark(const bench::Options& options) {
         if (options.memoryPageBuffers > 0)
             for (const std::string& path : {branch, largeBranch})
                 bench::setPageBuffers(path, options.memoryPageBuffers);
-        std::vector<std::string> kinds = {"engine"};
+        std::vector<std::string> kinds = {"engine", "batch"};
         if (options.limitMemory)
             kinds.push_back("limit");
         for (const auto& [path, shape] : {std::pair{branch, counts}, std::pair{largeBranch, largeCounts}}) {
@@ -270,10 +314,11 @@ int runBenchmark(const bench::Options& options) {
                 bench::createCentral(central, options.memoryForcedWrites);
                 if (options.memoryPageBuffers > 0)
                     bench::setPageBuffers(central, options.memoryPageBuffers);
-                const bench::ChildReport child = spawnChild(kind, path, central);
+                const bench::ChildReport child =
+                    kind == "batch" ? batchMemoryChild(path, central) : spawnChild(kind, path, central);
                 checkCopied(kind + " child", RunOutcome{child.rows, child.failed, {}}, central, shape);
                 std::filesystem::remove(central);
-                (kind == "engine" ? report.engineMemory : report.limitMemory)
+                (kind == "engine" ? report.engineMemory : kind == "batch" ? report.batchFastMemory : report.limitMemory)
                     .push_back({shape.documents, shape.rows(), child.peakKb});
                 std::cerr << kind << " child at " << shape.documents << " documents: peak " << child.peakKb
                           << " kB, " << child.rows << " rows in " << child.seconds << " s\n";
