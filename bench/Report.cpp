@@ -49,6 +49,7 @@ constexpr double kGrowthTargetMb = 10.0;
 constexpr double kBatchTarget = 0.95;         // B1/L
 constexpr double kFastToItsFloorTarget = 0.70;  // Bn/L1
 constexpr double kFastSpeedupTarget = 15.0;     // Bn/L
+constexpr double kCheckTarget = 0.50;           // C/L1
 
 }  // namespace
 
@@ -160,7 +161,7 @@ std::string formatReport(const Report& report) {
     const double limit = haveLimit ? median(report.limit.rowsPerSecond) : 0;
     std::optional<double> engineRatio, windowRatio, batchRatio, fastRatio;
     for (const Measured* measured : {&report.limit, &report.engine, &report.window, &report.batchPerRow,
-                                     &report.batchFast, &report.limitPerJob}) {
+                                     &report.batchFast, &report.limitPerJob, &report.check}) {
         out << padRight(measured->name, 17);
         if (measured->rowsPerSecond.empty()) {
             out << "not measured" << (measured->note.empty() ? "" : ": " + measured->note) << "\n";
@@ -237,6 +238,11 @@ std::string formatReport(const Report& report) {
     judge("Bn/L1 >= 0.70", fastToItsFloor, fastToItsFloor && *fastToItsFloor >= kFastToItsFloorTarget,
           fastToItsFloor ? fixed(*fastToItsFloor, 3) : "");
     judge("Bn/L >= 15", fastRatio, fastRatio && *fastRatio >= kFastSpeedupTarget, fastRatio ? fixed(*fastRatio, 1) : "");
+    const std::optional<double> checkRatio =
+        report.check.rowsPerSecond.empty() || report.limitPerJob.rowsPerSecond.empty()
+            ? std::nullopt
+            : std::optional(median(report.check.rowsPerSecond) / median(report.limitPerJob.rowsPerSecond));
+    judge("C/L1 >= 0.50", checkRatio, checkRatio && *checkRatio >= kCheckTarget, checkRatio ? fixed(*checkRatio, 3) : "");
     for (const auto& [who, growth] : {std::pair{"E", growthMb}, std::pair{"Bn", fastGrowthMb}}) {
         const std::string memoryTarget =
             std::string(who) + " memory at " + std::to_string(report.memoryScale) + "N <= at N + 10 MB";

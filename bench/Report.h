@@ -71,6 +71,9 @@ struct Report {
     // tavolene-batch per row (B1) and with many rows per commit (Bn), and the
     // limit loop with one commit per table job (L1), the floor of Bn.
     Measured batchPerRow, batchFast, limitPerJob;
+    // The reconciliation check (C) of a central database L1 filled, over the
+    // same rows; its floor is L1, which reads them once and writes them.
+    Measured check;
     std::vector<MemoryFigure> engineMemory;  // at N, then at the larger scale
     std::vector<MemoryFigure> limitMemory;
     std::vector<MemoryFigure> batchFastMemory;

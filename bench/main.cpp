@@ -11,6 +11,8 @@
 #include "LimitLoop.h"
 #include "Report.h"
 #include "TestDatabases.h"
+#include "batch/Reconciliation.h"
+#include "db/Connection.h"
 
 #ifdef TAVOLENE_BENCH_WINDOW
 #include "WindowRun.h"
@@ -80,6 +82,34 @@ RunOutcome limitPerJobRunner(const std::string& branch, const std::string& centr
     const Clock::time_point start = Clock::now();
     const bench::LimitTally tally = bench::runLimit(branch, central, bench::kCompanyCodes, true);
     return RunOutcome{tally.written, tally.failed, {}, secondsSince(start)};
+}
+
+// Counts the branch rows the check compared; a difference makes the figure
+// meaningless.
+class CheckCount : public batch::CheckSink {
+public:
+    void difference(const batch::TableCheck&, const batch::Difference&) override { ++differences; }
+    void tableDone(const batch::TableCheck& table) override { rows += table.equal + table.different + table.missing; }
+    long rows = 0;
+    long differences = 0;
+};
+
+// C: the reconciliation check, read-only, of a central database that L1 has
+// just filled (not timed); timed from the central attach to the last verdict.
+RunOutcome checkRunner(const std::string& branch, const std::string& central) {
+    const bench::LimitTally filled = bench::runLimit(branch, central, bench::kCompanyCodes, true);
+    if (filled.failed != 0) return RunOutcome{0, filled.failed, {"L1 did not fill the central database"}};
+    const Clock::time_point start = Clock::now();
+    db::Connection connection;
+    connection.parameters().setValue("Database", central);
+    connection.setReadOnly(true);
+    connection.open();
+    std::vector<batch::CheckEntry> entries;
+    for (const std::string& code : bench::kCompanyCodes) entries.push_back({branch, code});
+    CheckCount count;
+    batch::checkEntries(connection, entries, db::ConnectionParameters(), count);
+    connection.close();
+    return RunOutcome{count.rows, count.differences, {}, secondsSince(start)};
 }
 
 // Bn's rows per commit: more than a table job of the default size holds.
@@ -235,6 +265,7 @@ int runBenchmark(const bench::Options& options) {
     report.batchPerRow.name = "B1 runner";
     report.batchFast.name = "Bn runner";
     report.limitPerJob.name = "L1 limit";
+    report.check.name = "C  check";
 
     const std::string loadBefore = loadAverage();
     Clock::time_point start = Clock::now();
@@ -269,6 +300,7 @@ int runBenchmark(const bench::Options& options) {
     contenders.push_back({&report.limitPerJob, "L1", limitPerJobRunner});
     contenders.push_back({&report.batchPerRow, "B1", batchRunner(1)});
     contenders.push_back({&report.batchFast, "Bn", batchRunner(kFastRowsPerCommit)});
+    contenders.push_back({&report.check, "C", checkRunner});
 
     for (int repetition = 1; repetition <= options.repetitions; ++repetition) {
         // Each repetition starts with the next contender (L E W, E W L,
