@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Harness.h"
+#include "db/ClientEnvironment.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ bool option(const std::string& argument, const std::string& name, int& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    db::prepareClientEnvironment();  // as the programs start
     int pauseAfter = 0, rowDelayMs = 0, lockTimeout = -1;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
