@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "db/ClientEnvironment.h"
 #include "db/Error.h"
 #include "db/FirebirdClient.h"
 #include "db/LocalFile.h"
@@ -65,7 +66,13 @@ void Connection::open() {
         attachment_ = provider()->attachDatabase(&status, database.c_str(), dpb->getBufferLength(&status),
                                                  dpb->getBuffer(&status));
     } catch (const FbException& failure) {
-        fb::rethrowAsError(failure);
+        // A lock folder this user cannot use and that had to stay as it is
+        // (other processes share files through it): say what to do.
+        IStatus* status = failure.getStatus();
+        const long code = fb::errorCode(status);
+        const std::string advice = lockFolderAdvice(code);
+        throw Error(fb::formatStatus(status) + (advice.empty() ? "" : "\n" + advice), code,
+                    fb::meansConnectionLost(status));
     }
     attachedDatabase_ = database;
     ++attachmentSerial_;

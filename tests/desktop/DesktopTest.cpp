@@ -82,6 +82,8 @@ TEST(Desktop, AUserOutsideTheFirebirdGroupConvertsWhereTheEngineLocksTheFile) {
     refused->wait();
     ASSERT_EQ(refused->outcome().boxes.size(), 1u) << reliability::toString(refused->outcome().boxes);
     EXPECT_NE(refused->outcome().boxes[0].text.find(kEngineLockFolder), std::string::npos);
+    EXPECT_NE(refused->outcome().boxes[0].text.find("grupo firebird"), std::string::npos)
+        << "the refusal says what to do";
     EXPECT_NE(access(ownFolder.c_str(), F_OK), 0) << "Classic must keep the shared lock folder";
 
     auto window = windowAsUser("", {"--pause-after=10", central, "01", branch});
