@@ -569,28 +569,28 @@ void compareTable(const CentralTable& table, db::Connection& central, const std:
         }
         const bool inCentral = !centralRows.atEnd() && centralRows.key() == current;
 
+        // The key is made shown text only for a row that is reported.
         Difference difference;
+        const auto tell = [&](DifferenceKind kind, const std::vector<Value>& row) {
+            difference.kind = kind;
+            if (difference.key.empty()) difference.key = shownKey(table, row);
+            sink.difference(check, difference);
+        };
         if (holders.empty()) {
             ++check.onlyInCentral;
-            difference.kind = DifferenceKind::OnlyInCentral;
-            difference.key = shownKey(table, centralRows.values());
-            sink.difference(check, difference);
+            tell(DifferenceKind::OnlyInCentral, centralRows.values());
         } else {
             addTotals(table, kept, unionTotals);
-            difference.key = shownKey(table, kept);
             if (holders.size() > 1) {
                 ++check.collisions;
-                difference.kind = DifferenceKind::Collision;
                 difference.branches = holders;
-                sink.difference(check, difference);
+                tell(DifferenceKind::Collision, kept);
             }
             difference.branches = {holders.back()};
             if (!inCentral) {
                 ++check.missing;
-                difference.kind = DifferenceKind::Missing;
-                sink.difference(check, difference);
+                tell(DifferenceKind::Missing, kept);
             } else {
-                difference.columns.clear();
                 for (std::size_t i = 0; i < table.rules.size(); ++i)
                     if (!sameValue(table.rules[i], kept[i], centralRows.values()[i]))
                         difference.columns.push_back(table.rules[i].column);
@@ -598,8 +598,7 @@ void compareTable(const CentralTable& table, db::Connection& central, const std:
                     ++check.equal;
                 } else {
                     ++check.different;
-                    difference.kind = DifferenceKind::Different;
-                    sink.difference(check, difference);
+                    tell(DifferenceKind::Different, kept);
                 }
             }
         }
