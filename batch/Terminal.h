@@ -30,6 +30,8 @@ public:
     void appendLog(const std::string& line) override;
     void tableJobStarting(const std::string& banco, const std::string& table) override;
     bool stopRequested() const override { return stop_(); }
+    // Without a progress line nothing shows the total: no counting pass.
+    bool showsRowCount() const override { return showProgress_; }
 
     void information(const std::string& text) override { show(text); }
     void warning(const std::string& text) override;

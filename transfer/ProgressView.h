@@ -27,6 +27,9 @@ public:
     // Asked once per row, after the row is finished: true ends the run
     // before the next row (the window is being closed).
     virtual bool stopRequested() const { return false; }
+    // False for a view that shows no gauge: the copy then needs no counting
+    // pass, and the branch select runs once per job instead of twice.
+    virtual bool showsRowCount() const { return true; }
 };
 
 // The message boxes the engine shows. The window shows real modal boxes;

@@ -183,12 +183,13 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
     central.clearSql();
     central.addSql(profile.upsertSql);
     view.setProgressText("Processando...");
-    view.setGaugeMaximum(retornaQuantRegistros(branch, view));
+    const bool counting = view.showsRowCount();
+    if (counting) view.setGaugeMaximum(retornaQuantRegistros(branch, view));
     if (view.stopRequested()) {
         tally.stopped = true;
         return tally;
     }
-    branch.first();  // the counting pass left the forward-only result at its end: runs the select again
+    if (counting) branch.first();  // the counting pass left the forward-only result at its end: runs the select again
 
     CentralWrites writes(central, profile, view, policy, tally);
     std::optional<ResolvedProfile> resolved;
