@@ -6,12 +6,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTest>
-#include <QTimer>
-#include <functional>
 #include <memory>
 
 #include "FakeDialogs.h"
@@ -72,21 +69,6 @@ public:
         cbEmpresa()->setCurrentIndex(code);
         dialogs->answers << path;
         click(picture("imgAbrirBdFilial"));
-    }
-
-    // Answers the window's boxes with real modal message boxes over it; runs
-    // `whileOpen` once a box is the active window, then closes the box and
-    // makes the window active again, as a desktop does.
-    void answerWithRealBoxes(std::function<void()> whileOpen) {
-        dialogs->onBox = [this, whileOpen](const Box& shown) {
-            QMessageBox box(QMessageBox::Information, shown.title, shown.text, QMessageBox::Ok, window.get());
-            QTimer::singleShot(0, &box, [&box, &whileOpen] {
-                if (QTest::qWaitFor([&box] { return QApplication::activeWindow() == &box; })) whileOpen();
-                box.accept();
-            });
-            box.exec();
-            showActive();
-        };
     }
 
     QStringList bancos() const {
