@@ -81,10 +81,11 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
     record.user = central.parameters().value("User_Name");
     record.role = central.parameters().value("RoleName");
 
-    const auto attached = std::chrono::steady_clock::now();
+    auto converting = std::chrono::steady_clock::now();
     if (!transfer::ConectaBancoCentralizador(central, arguments.central, terminal)) {
         record.centralError = terminal.messages().back();
     } else {
+        converting = std::chrono::steady_clock::now();
         EntryWalk walk(arguments.entries);
         terminal.follow(&walk);
         try {
@@ -99,7 +100,7 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
         terminal.follow(nullptr);
     }
     record.messages = terminal.messages();
-    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - attached).count();
+    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - converting).count();
     record.signal = db::TerminationSignal::signalNumber();
     record.ended = std::chrono::system_clock::now();
     record.peakMemoryKb = peakResidentKb();

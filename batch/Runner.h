@@ -29,7 +29,10 @@ struct RunRecord {
     std::string role;
     std::chrono::system_clock::time_point started;
     std::chrono::system_clock::time_point ended;
-    double seconds = 0;        // from attaching the central database to the end of the last job
+    // From the central database being open to the end of the last job: the
+    // conversion itself, without the start of the process and of the
+    // database engine, which the first attachment includes.
+    double seconds = 0;
     std::string centralError;  // not empty: the central database could not be opened
     transfer::RunSummary summary;
     std::optional<FailedJob> failedJob;

@@ -8,7 +8,7 @@ namespace bench {
 struct BatchTally {
     long written = 0;
     long failed = 0;
-    double seconds = 0;  // the report's: from the central attach to the end of the last job
+    double seconds = 0;  // the report's: from the central database being open to the end of the last job
     long peakKb = 0;     // the child's peak resident memory, from its report
     std::vector<std::string> problems;
 };
