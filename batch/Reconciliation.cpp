@@ -65,24 +65,6 @@ std::int64_t toUnits(double value, int decimals) {
     return static_cast<std::int64_t>(scaled > 0 ? scaled + 0.5 : scaled - 0.5);
 }
 
-std::string unitsText(std::int64_t units, int decimals) {
-    const bool negative = units < 0;
-    std::string digits =
-        std::to_string(negative ? -static_cast<unsigned long long>(units) : static_cast<unsigned long long>(units));
-    if (decimals > 0) {
-        const auto places = static_cast<std::size_t>(decimals);
-        if (digits.size() <= places) digits.insert(0, places - digits.size() + 1, '0');
-        digits.insert(digits.size() - places, 1, '.');
-    }
-    return negative ? "-" + digits : digits;
-}
-
-std::string doubleText(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
 // ---- what the databases say about a table ----------------------------------
 
 struct ColumnType {
@@ -313,7 +295,7 @@ std::string shownValue(const Rule& rule, const Value& value) {
         case Domain::Bytes:
             return transfer::displayText(withoutTrailingBlanks(value.text));
         case Domain::Number:
-            return rule.inUnits ? unitsText(value.units, rule.decimals) : doubleText(value.number);
+            return rule.inUnits ? db::integerText(value.units, -rule.decimals) : db::doubleText(value.number);
         case Domain::Date: {
             const std::string text = value.date.toText();
             return value.date == value.date.dateOnly() ? text.substr(0, 10) : text;
@@ -626,7 +608,7 @@ void Amount::add(std::int64_t units, double value) {
 }
 
 std::string Amount::text() const {
-    return inUnits_ ? unitsText(units_, decimals_) : doubleText(static_cast<double>(value_));
+    return inUnits_ ? db::integerText(units_, -decimals_) : db::doubleText(static_cast<double>(value_));
 }
 
 Amount Amount::minus(const Amount& other) const {

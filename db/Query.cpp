@@ -1,15 +1,15 @@
 #include "db/Query.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
 #include "db/Connection.h"
 #include "db/ConnectionParameters.h"
 #include "db/Error.h"
 #include "db/FirebirdClient.h"
 #include "db/Transaction.h"
-
-#include <charconv>
-#include <cmath>
-#include <cstring>
-#include <limits>
 
 namespace db {
 
@@ -24,41 +24,15 @@ T load(const unsigned char* bytes) {
     return value;
 }
 
-std::string integerText(std::int64_t value, int scale) {
-    if (scale >= 0) {
-        std::string text = std::to_string(value);
-        if (value != 0)
-            text.append(static_cast<std::size_t>(scale), '0');
-        return text;
-    }
-    const bool negative = value < 0;
-    std::string digits = std::to_string(negative ? -static_cast<unsigned long long>(value)
-                                                 : static_cast<unsigned long long>(value));
-    const auto decimals = static_cast<std::size_t>(-scale);
-    if (digits.size() <= decimals)
-        digits.insert(0, decimals - digits.size() + 1, '0');
-    digits.insert(digits.size() - decimals, 1, '.');
-    return negative ? "-" + digits : digits;
-}
-
-std::string doubleText(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
 std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
     return text;
 }
 
 bool parseNumber(std::string_view text, double& value) {
     text = trimmed(text);
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && result.ec == std::errc() && result.ptr == text.data() + text.size();
 }
@@ -72,37 +46,51 @@ bool parseDateTime(std::string_view text, DateTime& value) {
     int count = 0;
     while (count < 7) {
         const auto result = std::from_chars(text.data() + position, text.data() + text.size(), parts[count]);
-        if (result.ec != std::errc())
-            return false;
+        if (result.ec != std::errc()) return false;
         const std::size_t digits = static_cast<std::size_t>(result.ptr - (text.data() + position));
         position += digits;
         if (count == 6) {  // fractions: scale to ten-thousandths
             int scaled = parts[6];
-            for (std::size_t d = digits; d < 4; ++d)
-                scaled *= 10;
-            for (std::size_t d = 4; d < digits; ++d)
-                scaled /= 10;
+            for (std::size_t d = digits; d < 4; ++d) scaled *= 10;
+            for (std::size_t d = 4; d < digits; ++d) scaled /= 10;
             parts[6] = scaled;
         }
         ++count;
-        if (position == text.size())
-            break;
-        if (count == 7)
-            return false;
+        if (position == text.size()) break;
+        if (count == 7) return false;
         const char separator = text[position];
-        if (!(separator == separators[count - 1] || (count == 3 && separator == 'T')))
-            return false;
+        if (!(separator == separators[count - 1] || (count == 3 && separator == 'T'))) return false;
         ++position;
     }
-    if (count != 3 && count < 5)
-        return false;
+    if (count != 3 && count < 5) return false;
     value = DateTime{parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], parts[6]};
-    const bool valid = value.month >= 1 && value.month <= 12 && value.day >= 1 && value.day <= 31 &&
-                       value.hours < 24 && value.minutes < 60 && value.seconds < 60;
+    const bool valid = value.month >= 1 && value.month <= 12 && value.day >= 1 && value.day <= 31 && value.hours < 24 &&
+                       value.minutes < 60 && value.seconds < 60;
     return valid && DateTime::fromFirebird(value.firebirdDate(), 0).day == value.day;
 }
 
 }  // namespace
+
+std::string integerText(std::int64_t value, int scale) {
+    if (scale >= 0) {
+        std::string text = std::to_string(value);
+        if (value != 0) text.append(static_cast<std::size_t>(scale), '0');
+        return text;
+    }
+    const bool negative = value < 0;
+    std::string digits =
+        std::to_string(negative ? -static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value));
+    const auto decimals = static_cast<std::size_t>(-scale);
+    if (digits.size() <= decimals) digits.insert(0, decimals - digits.size() + 1, '0');
+    digits.insert(digits.size() - decimals, 1, '.');
+    return negative ? "-" + digits : digits;
+}
+
+std::string doubleText(double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
 
 Query::Query() = default;
 
@@ -114,8 +102,7 @@ void Query::close() {
     if (resultSet_) {
         fb::QuietStatus status;
         resultSet_->close(&status);
-        if (status.failed())
-            resultSet_->release();
+        if (status.failed()) resultSet_->release();
         resultSet_ = nullptr;
     }
     transaction_.reset();  // rolls back: nothing was written
@@ -186,36 +173,30 @@ void Query::finish() {
 }
 
 void Query::first() {
-    if (onFirstRow_ && resultSet_)
-        return;
+    if (onFirstRow_ && resultSet_) return;
     open();
 }
 
 void Query::next() {
-    if (eof_ || !resultSet_)
-        return;
+    if (eof_ || !resultSet_) return;
     onFirstRow_ = false;
     fetch();
 }
 
 const Query::Field& Query::field(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= fields_.size())
-        throw Error("Field index out of range");
-    if (eof_ || !resultSet_)
-        throw Error("No current record");
+    if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) throw Error("Field index out of range");
+    if (eof_ || !resultSet_) throw Error("No current record");
     return fields_[static_cast<std::size_t>(index)];
 }
 
 const std::string& Query::fieldName(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= fields_.size())
-        throw Error("Field index out of range");
+    if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) throw Error("Field index out of range");
     return fields_[static_cast<std::size_t>(index)].name;
 }
 
 int Query::fieldIndex(std::string_view name) const {
     for (std::size_t i = 0; i < fields_.size(); ++i)
-        if (equalsIgnoringCase(fields_[i].name, name))
-            return static_cast<int>(i);
+        if (equalsIgnoringCase(fields_[i].name, name)) return static_cast<int>(i);
     throw Error("Field '" + std::string(name) + "' not found");
 }
 
@@ -226,14 +207,14 @@ bool Query::isNull(int index) const {
 
 std::int64_t Query::scaledInteger(const Field& f) const {
     switch (f.type) {
-    case SQL_SHORT:
-        return load<std::int16_t>(data(f));
-    case SQL_LONG:
-        return load<std::int32_t>(data(f));
-    case SQL_INT64:
-        return load<std::int64_t>(data(f));
-    default:
-        return 0;
+        case SQL_SHORT:
+            return load<std::int16_t>(data(f));
+        case SQL_LONG:
+            return load<std::int32_t>(data(f));
+        case SQL_INT64:
+            return load<std::int64_t>(data(f));
+        default:
+            return 0;
     }
 }
 
@@ -248,8 +229,7 @@ std::string Query::readBlob(const Field& f) const {
             for (;;) {
                 unsigned length = 0;
                 const int result = blob->getSegment(&status, sizeof segment, segment, &length);
-                if (result == IStatus::RESULT_NO_DATA)
-                    break;
+                if (result == IStatus::RESULT_NO_DATA) break;
                 bytes.append(segment, length);
             }
             blob->close(&status);
@@ -265,131 +245,126 @@ std::string Query::readBlob(const Field& f) const {
 
 std::string Query::asText(int index) const {
     const Field& f = field(index);
-    if (isNull(index))
-        return {};
+    if (isNull(index)) return {};
     const unsigned char* value = data(f);
     switch (f.type) {
-    case SQL_TEXT:
-        return std::string(reinterpret_cast<const char*>(value), f.length);
-    case SQL_VARYING:
-        return std::string(reinterpret_cast<const char*>(value) + 2, load<unsigned short>(value));
-    case SQL_SHORT:
-    case SQL_LONG:
-    case SQL_INT64:
-        return integerText(scaledInteger(f), f.scale);
-    case SQL_FLOAT:
-        return doubleText(load<float>(value));
-    case SQL_DOUBLE:
-    case SQL_D_FLOAT:
-        return doubleText(load<double>(value));
-    case SQL_TIMESTAMP: {
-        const auto stamp = load<ISC_TIMESTAMP>(value);
-        return DateTime::fromFirebird(stamp.timestamp_date, stamp.timestamp_time).toText();
-    }
-    case SQL_TYPE_DATE:
-        return DateTime::fromFirebird(load<ISC_DATE>(value), 0).toText().substr(0, 10);
-    case SQL_TYPE_TIME:
-        return DateTime::fromFirebird(0, load<ISC_TIME>(value)).toText().substr(11);
-    case SQL_BOOLEAN:
-        return *value ? "True" : "False";
-    case SQL_BLOB:
-        return readBlob(f);
-    default:
-        throw Error("Cannot read field '" + f.name + "' as text: unsupported type " + std::to_string(f.type));
+        case SQL_TEXT:
+            return std::string(reinterpret_cast<const char*>(value), f.length);
+        case SQL_VARYING:
+            return std::string(reinterpret_cast<const char*>(value) + 2, load<unsigned short>(value));
+        case SQL_SHORT:
+        case SQL_LONG:
+        case SQL_INT64:
+            return integerText(scaledInteger(f), f.scale);
+        case SQL_FLOAT:
+            return doubleText(load<float>(value));
+        case SQL_DOUBLE:
+        case SQL_D_FLOAT:
+            return doubleText(load<double>(value));
+        case SQL_TIMESTAMP: {
+            const auto stamp = load<ISC_TIMESTAMP>(value);
+            return DateTime::fromFirebird(stamp.timestamp_date, stamp.timestamp_time).toText();
+        }
+        case SQL_TYPE_DATE:
+            return DateTime::fromFirebird(load<ISC_DATE>(value), 0).toText().substr(0, 10);
+        case SQL_TYPE_TIME:
+            return DateTime::fromFirebird(0, load<ISC_TIME>(value)).toText().substr(11);
+        case SQL_BOOLEAN:
+            return *value ? "True" : "False";
+        case SQL_BLOB:
+            return readBlob(f);
+        default:
+            throw Error("Cannot read field '" + f.name + "' as text: unsupported type " + std::to_string(f.type));
     }
 }
 
 double Query::asDouble(int index) const {
     const Field& f = field(index);
-    if (isNull(index))
-        return 0;
+    if (isNull(index)) return 0;
     const unsigned char* value = data(f);
     switch (f.type) {
-    case SQL_SHORT:
-    case SQL_LONG:
-    case SQL_INT64:
-        // Dividing by the power of ten is correctly rounded; multiplying by
-        // its inexact reciprocal puts 0.57 one unit in the last place off.
-        if (f.scale < 0)
-            return static_cast<double>(scaledInteger(f)) / std::pow(10.0, -f.scale);
-        return static_cast<double>(scaledInteger(f)) * std::pow(10.0, f.scale);
-    case SQL_FLOAT:
-        return load<float>(value);
-    case SQL_DOUBLE:
-    case SQL_D_FLOAT:
-        return load<double>(value);
-    case SQL_TEXT:
-    case SQL_VARYING: {
-        const std::string text = asText(index);
-        double number = 0;
-        if (!parseNumber(text, number))
-            throw Error("'" + text + "' is not a valid floating point value");
-        return number;
-    }
-    default:
-        throw Error("Cannot read field '" + f.name + "' as a floating point value");
+        case SQL_SHORT:
+        case SQL_LONG:
+        case SQL_INT64:
+            // Dividing by the power of ten is correctly rounded; multiplying by
+            // its inexact reciprocal puts 0.57 one unit in the last place off.
+            if (f.scale < 0) return static_cast<double>(scaledInteger(f)) / std::pow(10.0, -f.scale);
+            return static_cast<double>(scaledInteger(f)) * std::pow(10.0, f.scale);
+        case SQL_FLOAT:
+            return load<float>(value);
+        case SQL_DOUBLE:
+        case SQL_D_FLOAT:
+            return load<double>(value);
+        case SQL_TEXT:
+        case SQL_VARYING: {
+            const std::string text = asText(index);
+            double number = 0;
+            if (!parseNumber(text, number)) throw Error("'" + text + "' is not a valid floating point value");
+            return number;
+        }
+        default:
+            throw Error("Cannot read field '" + f.name + "' as a floating point value");
     }
 }
 
 DateTime Query::asDateTime(int index) const {
     const Field& f = field(index);
-    if (isNull(index))
-        return DateTime{};
+    if (isNull(index)) return DateTime{};
     const unsigned char* value = data(f);
     switch (f.type) {
-    case SQL_TIMESTAMP: {
-        const auto stamp = load<ISC_TIMESTAMP>(value);
-        return DateTime::fromFirebird(stamp.timestamp_date, stamp.timestamp_time);
-    }
-    case SQL_TYPE_DATE:
-        return DateTime::fromFirebird(load<ISC_DATE>(value), 0);
-    case SQL_TEXT:
-    case SQL_VARYING: {
-        const std::string text = asText(index);
-        DateTime parsed;
-        if (!parseDateTime(text, parsed))
-            throw Error("'" + text + "' is not a valid date and time");
-        return parsed;
-    }
-    default:
-        throw Error("Cannot read field '" + f.name + "' as a date and time");
+        case SQL_TIMESTAMP: {
+            const auto stamp = load<ISC_TIMESTAMP>(value);
+            return DateTime::fromFirebird(stamp.timestamp_date, stamp.timestamp_time);
+        }
+        case SQL_TYPE_DATE:
+            return DateTime::fromFirebird(load<ISC_DATE>(value), 0);
+        case SQL_TEXT:
+        case SQL_VARYING: {
+            const std::string text = asText(index);
+            DateTime parsed;
+            if (!parseDateTime(text, parsed)) throw Error("'" + text + "' is not a valid date and time");
+            return parsed;
+        }
+        default:
+            throw Error("Cannot read field '" + f.name + "' as a date and time");
     }
 }
 
 std::int32_t Query::asInteger(int index) const {
     const Field& f = field(index);
-    if (isNull(index))
-        return 0;
+    if (isNull(index)) return 0;
     double number = 0;
     switch (f.type) {
-    case SQL_SHORT:
-    case SQL_LONG:
-    case SQL_INT64:
-        if (f.scale == 0) {
-            const std::int64_t whole = scaledInteger(f);
-            if (whole < std::numeric_limits<std::int32_t>::min() || whole > std::numeric_limits<std::int32_t>::max())
-                throw Error("Value " + std::to_string(whole) + " of field '" + f.name + "' is out of the integer range");
-            return static_cast<std::int32_t>(whole);
+        case SQL_SHORT:
+        case SQL_LONG:
+        case SQL_INT64:
+            if (f.scale == 0) {
+                const std::int64_t whole = scaledInteger(f);
+                if (whole < std::numeric_limits<std::int32_t>::min() ||
+                    whole > std::numeric_limits<std::int32_t>::max())
+                    throw Error("Value " + std::to_string(whole) + " of field '" + f.name +
+                                "' is out of the integer range");
+                return static_cast<std::int32_t>(whole);
+            }
+            number = asDouble(index);
+            break;
+        case SQL_FLOAT:
+        case SQL_DOUBLE:
+        case SQL_D_FLOAT:
+            number = asDouble(index);
+            break;
+        case SQL_TEXT:
+        case SQL_VARYING: {
+            const std::string text = asText(index);
+            const std::string_view digits = trimmed(text);
+            std::int32_t whole = 0;
+            const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), whole);
+            if (digits.empty() || result.ec != std::errc() || result.ptr != digits.data() + digits.size())
+                throw Error("'" + text + "' is not a valid integer value");
+            return whole;
         }
-        number = asDouble(index);
-        break;
-    case SQL_FLOAT:
-    case SQL_DOUBLE:
-    case SQL_D_FLOAT:
-        number = asDouble(index);
-        break;
-    case SQL_TEXT:
-    case SQL_VARYING: {
-        const std::string text = asText(index);
-        const std::string_view digits = trimmed(text);
-        std::int32_t whole = 0;
-        const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), whole);
-        if (digits.empty() || result.ec != std::errc() || result.ptr != digits.data() + digits.size())
-            throw Error("'" + text + "' is not a valid integer value");
-        return whole;
-    }
-    default:
-        throw Error("Cannot read field '" + f.name + "' as an integer");
+        default:
+            throw Error("Cannot read field '" + f.name + "' as an integer");
     }
     const double rounded = std::round(number);
     if (!(rounded >= std::numeric_limits<std::int32_t>::min() && rounded <= std::numeric_limits<std::int32_t>::max()))
@@ -398,8 +373,7 @@ std::int32_t Query::asInteger(int index) const {
 }
 
 std::string Query::asBytes(int index) const {
-    if (isNull(index))
-        return {};
+    if (isNull(index)) return {};
     return asText(index);
 }
 

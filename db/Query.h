@@ -1,13 +1,13 @@
 #pragma once
 
-#include "db/DateTime.h"
-#include "db/PreparedSql.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "db/DateTime.h"
+#include "db/PreparedSql.h"
 
 namespace Firebird {
 class IResultSet;
@@ -85,5 +85,11 @@ private:
     bool hadRow_ = false;
     bool onFirstRow_ = false;
 };
+
+// An exact number kept as an integer with a decimal scale, as text
+// ("-12.50" for -1250 at scale -2), and a double as its shortest text that
+// reads back as the same number ("1234.56").
+std::string integerText(std::int64_t value, int scale);
+std::string doubleText(double value);
 
 }  // namespace db
