@@ -87,7 +87,6 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
     } else {
         converting = std::chrono::steady_clock::now();
         EntryWalk walk(arguments.entries);
-        terminal.follow(&walk);
         try {
             transfer::runConversion({central, branch}, walk, terminal, terminal,
                                     transfer::RunOptions{transfer::CommitPolicy{arguments.commitEvery}},
@@ -97,7 +96,6 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
             terminal.error(failure.what());
             record.failedJob = FailedJob{job.banco, job.empresa, job.table, failure.what(), job.read, job.failed};
         }
-        terminal.follow(nullptr);
     }
     record.messages = terminal.messages();
     record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - converting).count();

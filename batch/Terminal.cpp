@@ -42,8 +42,8 @@ std::string oneLine(const std::string& text) {
 Terminal::Terminal(std::ostream& err, bool showProgress, std::function<bool()> stop)
     : err_(err), showProgress_(showProgress), stop_(std::move(stop)) {}
 
-void Terminal::tableJobStarting(const std::string& banco, const std::string& table) {
-    job_ = Job{banco, list_ && !list_->eof() ? list_->empresa() : std::string(), table, 0, 0};
+void Terminal::tableJobStarting(const std::string& banco, const std::string& empresa, const std::string& table) {
+    job_ = Job{banco, empresa, table, 0, 0};
     ++jobNumber_;
     total_ = -1;
 }

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "transfer/ConversionRun.h"
 #include "transfer/ProgressView.h"
 
 namespace batch {
@@ -19,16 +18,13 @@ public:
     // `stop` is asked after every row.
     Terminal(std::ostream& err, bool showProgress, std::function<bool()> stop);
 
-    // The list the run walks, whose entry in hand gives the company code.
-    void follow(const transfer::BranchList* list) { list_ = list; }
-
     void setProgressText(const std::string&) override {}
     void setGaugeMaximum(int maximum) override;
     void stepGauge() override;
     void resetGauge() override;
     void processEvents() override {}
     void appendLog(const std::string& line) override;
-    void tableJobStarting(const std::string& banco, const std::string& table) override;
+    void tableJobStarting(const std::string& banco, const std::string& empresa, const std::string& table) override;
     bool stopRequested() const override { return stop_(); }
     // Without a progress line nothing shows the total: no counting pass.
     bool showsRowCount() const override { return showProgress_; }
@@ -59,7 +55,6 @@ private:
 
     std::ostream& err_;
     bool showProgress_;
-    const transfer::BranchList* list_ = nullptr;
     std::function<bool()> stop_;
     Job job_;
     int total_ = -1;  // -1 until the rows are counted

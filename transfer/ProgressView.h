@@ -19,9 +19,11 @@ public:
     // Lets the event loop handle what is pending, then returns.
     virtual void processEvents() = 0;
     virtual void appendLog(const std::string& line) = 0;
-    // A table job is about to attach to `banco` and copy `table`.
-    virtual void tableJobStarting(const std::string& banco, const std::string& table) {
+    // A table job is about to attach to `banco` and copy the rows of
+    // company `empresa` of `table`.
+    virtual void tableJobStarting(const std::string& banco, const std::string& empresa, const std::string& table) {
         (void)banco;
+        (void)empresa;
         (void)table;
     }
     // Asked once per row, after the row is finished: true ends the run

@@ -32,7 +32,7 @@ private:
 JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
                       const TableProfile& profile, ProgressView& view, UserMessages& messages,
                       const CommitPolicy& policy) {
-    view.tableJobStarting(pBancoFilial, profile.tableName);
+    view.tableJobStarting(pBancoFilial, pEmpresa, profile.tableName);
     ProgressReset reset(view);
     JobResult result;
     result.table = profile.tableName;
