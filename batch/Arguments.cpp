@@ -35,14 +35,16 @@ status and the check's.)";
 
 // CLI11 checks the text before converting it; a bare "must be positive"
 // would not say what the option is for.
-const CLI::Validator kRowsPerCommit(
-    [](std::string& text) -> std::string {
-        int value = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (error == std::errc() && end == text.data() + text.size() && value >= 1) return {};
-        return "needs a whole number of rows, 1 or more, not \"" + text + "\"";
-    },
-    "");
+CLI::Validator wholeNumber(const std::string& unit) {
+    return CLI::Validator(
+        [unit](std::string& text) -> std::string {
+            int value = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+            if (error == std::errc() && end == text.data() + text.size() && value >= 1) return {};
+            return "needs a whole number of " + unit + ", 1 or more, not \"" + text + "\"";
+        },
+        "");
+}
 
 std::string trimmed(const std::string& text) {
     const auto isBlank = [](unsigned char c) { return std::isspace(c) != 0; };
@@ -168,7 +170,12 @@ Parsed parseArguments(int argc, const char* const* argv, std::ostream& out, std:
     app.add_option("--commit-every", arguments.commitEvery,
                    "Rows per central commit (default 1: every row committed on its own)")
         ->type_name("N")
-        ->check(kRowsPerCommit);
+        ->check(wholeNumber("rows"));
+    app.add_option("--connect-timeout", arguments.connectTimeoutSeconds,
+                   "Seconds to wait for a database server's first answer at each attach (default 15); a "
+                   "branch whose server does not answer is warned once and skipped")
+        ->type_name("S")
+        ->check(wholeNumber("seconds"));
     app.add_option("--role", arguments.role, "SQL role to attach with, instead of the window's");
     app.add_option("--report", arguments.reportPath, "Also write the summary, the list and every failed row as JSON")
         ->type_name("FILE.json");

@@ -23,6 +23,7 @@ struct Arguments {
     std::string central;
     std::vector<Entry> entries;  // in the order given, --branch and --list entries mixed as given
     int commitEvery = 1;         // rows per central commit; 1 is the window's commit per row
+    int connectTimeoutSeconds = 15;  // wait for a server's first answer at each attach
     std::optional<std::string> role;
     std::string reportPath;  // empty: no JSON report
     bool quiet = false;      // no progress line even on a terminal

@@ -50,6 +50,10 @@ void applyCredentials(db::Connection& connection, const Arguments& arguments) {
     if (const std::string password = environment("ISC_PASSWORD"); !password.empty())
         parameters.setValue("Password", password);
     if (arguments.role) parameters.setValue("RoleName", *arguments.role);
+    // Unattended, nobody is there to wait for a silent server, and a stop
+    // asked for must not wait for one either.
+    connection.setConnectTimeoutSeconds(arguments.connectTimeoutSeconds);
+    connection.setStopOnTermination(true);
 }
 
 // VmHWM: the peak of this process image alone (ru_maxrss would also count
@@ -89,7 +93,7 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
         EntryWalk walk(arguments.entries);
         try {
             transfer::runConversion({central, branch}, walk, terminal, terminal,
-                                    transfer::RunOptions{transfer::CommitPolicy{arguments.commitEvery}},
+                                    transfer::RunOptions{transfer::CommitPolicy{arguments.commitEvery}, true},
                                     record.summary);
         } catch (const std::exception& failure) {
             const Terminal::Job& job = terminal.currentJob();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <ibase.h>
 #include <langinfo.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace db {
@@ -166,6 +168,22 @@ void TerminationSignal::install() {
         action.sa_flags = SA_RESTART;
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
+        // The signals are taken by a thread of their own, never by one that
+        // is inside the client library: taken during a remote attach, the
+        // attach goes on waiting, and the embedded engine then spins at
+        // every detach, holding its machine-wide init lock. The caller's
+        // thread blocks them, and so do the threads it starts from now on
+        // (the client library's among them); threads started before it may
+        // still take them, harmlessly, as they are not inside the client.
+        sigset_t termination;
+        sigemptyset(&termination);
+        sigaddset(&termination, SIGINT);
+        sigaddset(&termination, SIGTERM);
+        std::thread([termination] {
+            pthread_sigmask(SIG_UNBLOCK, &termination, nullptr);
+            for (;;) pause();
+        }).detach();
+        pthread_sigmask(SIG_BLOCK, &termination, nullptr);
         ISC_STATUS_ARRAY status;
         fb_shutdown_callback(status, declineShutdownOnSignal, fb_shut_confirmation, nullptr);
         return true;

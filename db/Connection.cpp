@@ -1,11 +1,14 @@
 #include "db/Connection.h"
 
 #include <charconv>
+#include <chrono>
 
+#include "db/CallWatch.h"
 #include "db/ClientEnvironment.h"
 #include "db/Error.h"
 #include "db/FirebirdClient.h"
 #include "db/LocalFile.h"
+#include "db/Query.h"
 
 namespace db {
 
@@ -33,9 +36,24 @@ private:
     IXpbBuilder* builder_;
 };
 
+// The message of an attach that got no answer in time, or was broken off.
+std::string unansweredAttach(const std::string& database, CallWatch::Reason reason, int seconds) {
+    if (reason == CallWatch::Reason::Stopped)
+        return "The attach to \"" + database + "\" was broken off: the program was asked to stop";
+    return "No answer from the server of \"" + database + "\" within " + std::to_string(seconds) + " s";
+}
+
 }  // namespace
 
 Connection::Connection() = default;
+
+Connection::Call::Call(const Connection& connection) : watch_(connection.watch_.get()) {
+    if (watch_) watch_->callStarting();
+}
+
+Connection::Call::~Call() {
+    if (watch_) watch_->callEnded();
+}
 
 Connection::~Connection() { drop(); }
 
@@ -50,6 +68,9 @@ void Connection::open() {
     if (attachment_) return;
     const std::string database = parameters_.value("Database");
     checkResolvable(database);
+    if (!watch_) watch_ = std::make_unique<CallWatch>();
+    watch_->attaching(stallTimeoutSeconds_, stopOnTermination_);
+    const auto started = std::chrono::steady_clock::now();
     try {
         fb::ThrowingStatus status;
         XpbBuilder dpb(IXpbBuilder::DPB, &status);
@@ -58,6 +79,7 @@ void Connection::open() {
         const std::string role = parameters_.value("RoleName");
         if (!role.empty()) dpb->insertString(&status, isc_dpb_sql_role_name, role.c_str());
         dpb->insertInt(&status, isc_dpb_sql_dialect, static_cast<int>(dialect()));
+        if (connectTimeoutSeconds_ > 0) dpb->insertInt(&status, isc_dpb_connect_timeout, connectTimeoutSeconds_);
         // The path goes to the engine as the bytes the file system holds
         // (UTF-8 on this platform). Declaring it UTF-8 would make the engine
         // recode it to the locale's character set, which fails for
@@ -66,14 +88,29 @@ void Connection::open() {
         attachment_ = provider()->attachDatabase(&status, database.c_str(), dpb->getBufferLength(&status),
                                                  dpb->getBuffer(&status));
     } catch (const FbException& failure) {
-        // A lock folder this user cannot use and that had to stay as it is
-        // (other processes share files through it): say what to do.
+        watch_->callEnded();
         IStatus* status = failure.getStatus();
         const long code = fb::errorCode(status);
+        // A server that accepted the connection and then said nothing: the
+        // wait ran out, or was broken off. Either way it did not answer.
+        const CallWatch::Reason reason = watch_->brokenOff();
+        const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const bool ranOut = connectTimeoutSeconds_ > 0 && waited >= connectTimeoutSeconds_ - 0.5 &&
+                            (code == isc_connect_reject || fb::meansConnectionLost(status));
+        if (reason != CallWatch::Reason::None || ranOut)
+            throw Error(
+                unansweredAttach(database, reason,
+                                 reason == CallWatch::Reason::Stalled ? stallTimeoutSeconds_ : connectTimeoutSeconds_) +
+                    " (" + fb::formatStatus(status) + ")",
+                code, true);
+        // A lock folder this user cannot use and that had to stay as it is
+        // (other processes share files through it): say what to do.
         const std::string advice = lockFolderAdvice(code);
         throw Error(fb::formatStatus(status) + (advice.empty() ? "" : "\n" + advice), code,
                     fb::meansConnectionLost(status));
     }
+    watch_->callEnded();
+    watch_->attached();
     attachedDatabase_ = database;
     ++attachmentSerial_;
 }
@@ -81,6 +118,7 @@ void Connection::open() {
 void Connection::close() {
     if (!attachment_) return;
     try {
+        Call call(*this);
         fb::ThrowingStatus status;
         attachment_->detach(&status);  // releases the interface on success
     } catch (const FbException& failure) {
@@ -89,19 +127,36 @@ void Connection::close() {
         attachment_->release();
         attachment_ = nullptr;
         attachedDatabase_.clear();
+        watch_->detached();
         fb::rethrowAsError(failure);
     }
     attachment_ = nullptr;
     attachedDatabase_.clear();
+    watch_->detached();
 }
 
 void Connection::drop() noexcept {
     if (!attachment_) return;
-    fb::QuietStatus status;
-    attachment_->detach(&status);  // releases the interface on success
-    if (status.failed()) attachment_->release();
+    {
+        Call call(*this);
+        fb::QuietStatus status;
+        attachment_->detach(&status);  // releases the interface on success
+        if (status.failed()) attachment_->release();
+    }
     attachment_ = nullptr;
     attachedDatabase_.clear();
+    watch_->detached();
+}
+
+const Connection::Identity& Connection::identity() {
+    if (identitySerial_ != attachmentSerial_ || !isAttached()) {
+        Query query(*this);
+        query.addSql("SELECT MON$DATABASE_NAME, MON$CREATION_DATE FROM MON$DATABASE");
+        query.open();
+        identity_ = {query.asText(0), query.asText(1)};
+        identitySerial_ = attachmentSerial_;
+    }
+    return identity_;
 }
 
 IAttachment* Connection::attachment() const {
@@ -111,6 +166,7 @@ IAttachment* Connection::attachment() const {
 
 ITransaction* Connection::startTransaction() const {
     IAttachment* live = attachment();
+    Call call(*this);
     try {
         fb::ThrowingStatus status;
         if (transactionParameters_.empty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@ class ITransaction;
 }  // namespace Firebird
 
 namespace db {
+
+class CallWatch;
 
 // One Firebird connection with the fixed settings of ConnectionParameters.
 // The Database value is the file path; a path without a server prefix is
@@ -53,6 +56,46 @@ public:
         transactionParameters_.clear();
     }
 
+    // How long an attach waits for a server's first answer (the attach's
+    // connect timeout); 0 leaves the client library's own wait, 180 s.
+    void setConnectTimeoutSeconds(int seconds) { connectTimeoutSeconds_ = seconds; }
+    int connectTimeoutSeconds() const { return connectTimeoutSeconds_; }
+
+    // How long one call may wait on a server that does not answer before
+    // the attachment is given up as lost. Longer than the lock wait, so
+    // that only a server that is gone or stopped reaches it; 0: no bound.
+    void setStallTimeoutSeconds(int seconds) { stallTimeoutSeconds_ = seconds; }
+    int stallTimeoutSeconds() const { return stallTimeoutSeconds_; }
+    static constexpr int kDefaultStallTimeoutSeconds = 120;
+
+    // A termination signal (TerminationSignal) breaks off an attach in
+    // progress, and a call still waiting on a server some seconds later,
+    // instead of letting them run to their end.
+    void setStopOnTermination(bool stop) { stopOnTermination_ = stop; }
+
+    // What the server says about the attached database, read once per
+    // attachment: one file reached through two strings has one identity.
+    struct Identity {
+        std::string fileName;
+        std::string created;
+        bool operator==(const Identity&) const = default;
+    };
+    const Identity& identity();
+
+    // For the statement classes of db/: marks a call into the client
+    // library on this connection, so that a call that waits too long on
+    // its server can be broken off.
+    class Call {
+    public:
+        explicit Call(const Connection& connection);
+        ~Call();
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+
+    private:
+        CallWatch* watch_;
+    };
+
     unsigned dialect() const;
 
     // Counts attachments, so statements can tell that the one they were
@@ -69,6 +112,12 @@ private:
     Firebird::IAttachment* attachment_ = nullptr;
     std::string attachedDatabase_;
     int lockTimeoutSeconds_ = 60;
+    int connectTimeoutSeconds_ = 0;
+    int stallTimeoutSeconds_ = kDefaultStallTimeoutSeconds;
+    bool stopOnTermination_ = false;
+    std::unique_ptr<CallWatch> watch_;  // made at the first attach
+    Identity identity_;
+    std::uint64_t identitySerial_ = 0;
     bool readOnly_ = false;
     // Built once: every statement starts a transaction with the same settings.
     mutable std::vector<unsigned char> transactionParameters_;

@@ -72,6 +72,7 @@ IStatement* PreparedSql::prepared() {
     Transaction transaction(target);
     preparedOnAttachment_ = target.attachmentSerial();
     try {
+        Connection::Call call(target);
         fb::ThrowingStatus status;
         statement_ = target.attachment()->prepare(&status, transaction.handle(), 0, positionalSql_.c_str(),
                                                   target.dialect(), IStatement::PREPARE_PREFETCH_METADATA);

@@ -100,6 +100,7 @@ Query::~Query() { close(); }
 
 void Query::close() {
     if (resultSet_) {
+        Connection::Call call(connection());
         fb::QuietStatus status;
         resultSet_->close(&status);
         if (status.failed()) resultSet_->release();
@@ -140,6 +141,7 @@ void Query::open() {
     values.buildMessage(inputMetadata(), connection().attachment(), transaction_->handle());
     try {
         describeFields();
+        Connection::Call call(connection());
         fb::ThrowingStatus status;
         resultSet_ = statement->openCursor(&status, transaction_->handle(), values.metadata(),
                                            values.metadata() ? values.buffer() : nullptr, outputMetadata(), 0);
@@ -154,6 +156,7 @@ void Query::open() {
 
 void Query::fetch() {
     try {
+        Connection::Call call(connection());
         fb::ThrowingStatus status;
         if (resultSet_->fetchNext(&status, row_.data()) == IStatus::RESULT_NO_DATA) {
             eof_ = true;
@@ -165,6 +168,7 @@ void Query::fetch() {
 }
 
 void Query::finish() {
+    Connection::Call call(connection());
     fb::ThrowingStatus status;
     resultSet_->close(&status);  // releases the interface on success
     resultSet_ = nullptr;
@@ -222,6 +226,7 @@ std::string Query::readBlob(const Field& f) const {
     ISC_QUAD id = load<ISC_QUAD>(data(f));
     std::string bytes;
     try {
+        Connection::Call call(connection());
         fb::ThrowingStatus status;
         IBlob* blob = connection().attachment()->openBlob(&status, transaction_->handle(), &id, 0, nullptr);
         try {

@@ -19,6 +19,7 @@ void Statement::execute(Transaction& transaction) {
     ParameterSet& values = parameters();
     values.buildMessage(inputMetadata(), connection().attachment(), transaction.handle());
     try {
+        Connection::Call call(connection());
         fb::ThrowingStatus status;
         statement->execute(&status, transaction.handle(), values.metadata(), values.metadata() ? values.buffer() : nullptr,
                            nullptr, nullptr);

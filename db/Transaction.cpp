@@ -5,19 +5,20 @@
 
 namespace db {
 
-Transaction::Transaction(const Connection& connection) : transaction_(connection.startTransaction()) {}
+Transaction::Transaction(const Connection& connection)
+    : connection_(connection), transaction_(connection.startTransaction()) {}
 
 Transaction::~Transaction() {
-    if (!transaction_)
-        return;
+    if (!transaction_) return;
+    Connection::Call call(connection_);
     fb::QuietStatus status;
     transaction_->rollback(&status);
-    if (status.failed())
-        transaction_->release();
+    if (status.failed()) transaction_->release();
 }
 
 void Transaction::commit() {
     try {
+        Connection::Call call(connection_);
         fb::ThrowingStatus status;
         transaction_->commit(&status);  // releases the interface on success
         transaction_ = nullptr;
@@ -27,9 +28,9 @@ void Transaction::commit() {
 }
 
 void Transaction::rollback() {
-    if (!transaction_)
-        return;
+    if (!transaction_) return;
     try {
+        Connection::Call call(connection_);
         fb::ThrowingStatus status;
         transaction_->rollback(&status);
         transaction_ = nullptr;

@@ -23,6 +23,7 @@ public:
     bool isActive() const { return transaction_ != nullptr; }
 
 private:
+    const Connection& connection_;
     Firebird::ITransaction* transaction_;
 };
 

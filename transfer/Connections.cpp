@@ -23,7 +23,8 @@ bool ConectaBancoCentralizador(db::Connection& conexaoCentralizador, const std::
     }
 }
 
-bool ConectaBancoFilial(db::Connection& conexaoFilial, const std::string& pCaminhoBanco, UserMessages& messages) {
+bool ConectaBancoFilial(db::Connection& conexaoFilial, const std::string& pCaminhoBanco, UserMessages& messages,
+                        bool* unanswered) {
     try {
         // The previous branch's attachment may be dead; it goes either way.
         conexaoFilial.drop();
@@ -31,6 +32,8 @@ bool ConectaBancoFilial(db::Connection& conexaoFilial, const std::string& pCamin
         conexaoFilial.open();
         return true;
     } catch (const std::exception& failure) {
+        const auto* error = dynamic_cast<const db::Error*>(&failure);
+        if (unanswered) *unanswered = error && error->connectionLost();
         messages.warning("Erro ao conectar no banco de dados: " + pCaminhoBanco +
                          " Motivo: " + displayText(failure.what()));
         return false;

@@ -17,7 +17,9 @@ bool ConectaBancoCentralizador(db::Connection& conexaoCentralizador, const std::
                                UserMessages& messages);
 
 // Detaches the branch connection and attaches it to `pCaminhoBanco`. On
-// failure shows the warning box and returns false.
-bool ConectaBancoFilial(db::Connection& conexaoFilial, const std::string& pCaminhoBanco, UserMessages& messages);
+// failure shows the warning box and returns false; `unanswered`, when
+// given, tells whether the failure was a server that did not answer.
+bool ConectaBancoFilial(db::Connection& conexaoFilial, const std::string& pCaminhoBanco, UserMessages& messages,
+                        bool* unanswered = nullptr);
 
 }  // namespace transfer

@@ -30,15 +30,23 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
         // even if the entry is removed from the list meanwhile.
         const std::string banco = list.banco();
         const std::string empresa = list.empresa();
-        if (isCentralFile(connections, banco)) {
+        const auto refuseAsCentral = [&] {
             messages.warning("Erro ao conectar no banco de dados: " + banco + " Motivo: " + kBancoCentralizadorNaLista);
             ++summary.unopenedBranches;
             list.next();
+        };
+        if (isCentralFile(connections, banco)) {
+            refuseAsCentral();
             continue;
         }
         bool opened = true;
+        bool isCentral = false;
         for (auto job : {&ConverteDocuRec, &ConverteMoviRec}) {
             const JobResult result = job(connections, banco, empresa, view, messages, options.commit);
+            if (result.branchIsCentral) {
+                isCentral = true;
+                break;
+            }
             summary.jobs.push_back({banco, empresa, result.table, result.branchOpened, result.tally, result.seconds});
             summary.writtenRows += result.tally.written;
             summary.failedRows += result.tally.failed;
@@ -48,6 +56,11 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
                 summary.stopped = true;
                 return;
             }
+            if (result.branchUnanswered && options.oneAttemptPerSilentBranch) break;
+        }
+        if (isCentral) {
+            refuseAsCentral();
+            continue;
         }
         summary.unopenedBranches += opened ? 0 : 1;
         list.next();

@@ -45,11 +45,15 @@ struct RunSummary {
 
 struct RunOptions {
     CommitPolicy commit;
+    // An entry whose branch server did not answer its first table's
+    // attach is not tried again for the second (the window tries twice and
+    // warns twice).
+    bool oneAttemptPerSilentBranch = false;
 };
 
 // For every entry in list order: the document job, then the movement job.
-// An entry that names the central file itself is refused like a branch that
-// cannot be opened. A table job failure leaves as ConversionError; rows
+// An entry that names the central file itself, by its path or through a
+// server, is refused like a branch that cannot be opened. A table job failure leaves as ConversionError; rows
 // committed before it stay. The caller has opened the central connection and
 // checked the list.
 RunSummary runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages,

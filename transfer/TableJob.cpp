@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "db/Connection.h"
 #include "db/Query.h"
 #include "db/Statement.h"
 #include "transfer/Connections.h"
@@ -40,7 +41,14 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
     try {
         db::Statement central;
         db::Query branch;
-        if (!ConectaBancoFilial(connections.branch, pBancoFilial, messages)) return result;
+        if (!ConectaBancoFilial(connections.branch, pBancoFilial, messages, &result.branchUnanswered)) return result;
+        // Another string for the central file, through a server: what the
+        // two servers say about their files tells.
+        if (connections.branch.identity() == connections.central.identity()) {
+            connections.branch.drop();
+            result.branchIsCentral = true;
+            return result;
+        }
         result.branchOpened = true;
         central.attach(connections.central);
         branch.attach(connections.branch);

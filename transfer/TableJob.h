@@ -23,6 +23,8 @@ public:
 struct JobResult {
     std::string table;
     bool branchOpened = false;
+    bool branchIsCentral = false;   // the branch attachment reached the central database itself
+    bool branchUnanswered = false;  // not opened because its server did not answer
     CopyTally tally;
     double seconds = 0;  // from attaching the branch to the last commit
 };
@@ -36,7 +38,8 @@ struct Connections {
 // Attaches the branch connection to the entry's file, selects the profile's
 // table for the company code and copies it into the central database. A
 // branch file that cannot be opened has been reported to the user and gives
-// branchOpened false. Any other failure throws ConversionError, whose reason
+// branchOpened false; so does a branch that turns out to be the central
+// database itself, which is left unread and not reported here. Any other failure throws ConversionError, whose reason
 // names the branch file and the table before the database's message. The
 // label is blanked and the gauge reset whatever happens.
 JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
