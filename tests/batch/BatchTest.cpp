@@ -3,7 +3,10 @@
 // killed and run again.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <fstream>
@@ -210,6 +213,69 @@ TEST_F(Batch, StoppedBySigintOrKilledKeepsWholeRowsAndARerunConverges) {
         }
         EXPECT_EQ(batch(into(target, "100")).status, 1);
         expectSameTables(clean, target);
+    }
+}
+
+// A server that takes the connection and never answers: a loopback socket
+// that listens and never accepts (the kernel completes the handshake).
+class SilentServer {
+public:
+    SilentServer() : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(socket_, 8) != 0 ||
+            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            ADD_FAILURE() << "cannot listen on loopback";
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { close(socket_); }
+    std::string database() const { return "127.0.0.1/" + std::to_string(port_) + ":/x.fb"; }
+
+private:
+    int socket_;
+    int port_ = 0;
+};
+
+// A silent branch server costs one bounded wait and one warning, and other
+// programs of the machine open their files meanwhile; SIGTERM or SIGINT
+// during its attach ends the run at once with the summary and the report.
+TEST_F(Batch, SilentBranchServerIsWaitedForOnceAndAStopDuringItsAttachEndsTheRun) {
+    const SilentServer silent;
+    const std::string target = central("central.fb");
+    const std::string unrelated = dir.file("unrelated.fb");
+    testsupport::createBranchDatabase(unrelated);
+    const struct {
+        int signal;  // 0: none, the connect timeout runs out
+        int status;
+        const char* summary;
+    } cases[] = {{0, 1, "1 branch databases not opened"},
+                 {SIGTERM, 143, "Stopped by SIGTERM"},
+                 {SIGINT, 130, "Stopped by SIGINT"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signal);
+        const auto began = std::chrono::steady_clock::now();
+        const auto child = start({"--central", target, "--branch", silent.database() + "=01", "--connect-timeout", "3",
+                                  "--report", dir.file("run.json")},
+                                 "timeout -s KILL 30");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (c.signal != 0) {
+            child->kill(c.signal);
+        } else {
+            const auto isql = std::chrono::steady_clock::now();
+            EXPECT_EQ(std::system(("echo 'SELECT 1 FROM RDB$DATABASE;' | timeout 10 isql-fb -q -user SYSDBA '" +
+                                   unrelated + "' >/dev/null 2>&1")
+                                      .c_str()),
+                      0);
+            EXPECT_LT(std::chrono::steady_clock::now() - isql, std::chrono::seconds(5));
+        }
+        const BatchRun run = finish(*child);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(c.signal ? 4 : 8)) << run.output;
+        EXPECT_EQ(run.lines("Erro ao conectar no banco de dados: " + silent.database()), 1) << run.output;
+        EXPECT_EQ(run.lines(c.summary), 1) << run.output;
+        EXPECT_EQ(nlohmann::json::parse(std::ifstream(dir.file("run.json")))["jobs"].size(), 1u);
     }
 }
 

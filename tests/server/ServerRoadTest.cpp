@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -338,6 +339,82 @@ TEST_F(ServerRoad, ServerKilledMidRunEndsTheRunOnceAndARerunConverges) {
         for (const std::string& column : columns) list += (list.empty() ? "" : ", ") + column;
         const std::string select = "SELECT " + list + " FROM " + table + " ORDER BY 1, 2, 3, 4, 5, 6";
         EXPECT_EQ(selectAsText(centralPath_, select), selectAsText(clean, select)) << table;
+    }
+}
+
+// The central file reached through another string for the same file on the
+// same server is the central database itself: refused as the local path
+// case is, and the central's own rows keep their NULLs.
+TEST_F(ServerRoad, CentralThroughAnotherStringForTheSameServerFileIsRefusedAsTheCentral) {
+    testsupport::insertRows(centralPath_, "DOCUREC",
+                            {testsupport::documentRow("01", "ONLY-C")
+                                 .remove("DT_ALTERACAO")
+                                 .remove("USUARIO_ALT")
+                                 .set("DT_VENDA", "2024-03-10 15:30:00")
+                                 .set("OBSERVACAO", std::nullopt)});
+    const std::string onlyCentral = "SELECT * FROM DOCUREC WHERE CODDOCTO = 'ONLY-C'";
+    const testsupport::Rows before = selectAsText(centralPath_, onlyCentral);
+    testsupport::insertRows(branchA_, "DOCUREC", {testsupport::documentRow("01", "A-1")});
+    const std::string link = dir_.file("central") + "/atalho.fb";
+    ASSERT_EQ(symlink(centralFile_.c_str(), link.c_str()), 0);
+    for (const std::string& alias :
+         {centralPath_, "127.0.0.1/" + serverPort() + ":" + centralFile_, "localhost/" + serverPort() + ":" + link}) {
+        SCOPED_TRACE(alias);
+        messages_.boxes.clear();
+        const transfer::RunSummary summary = convert({{alias, "01"}, {branchA_, "01"}});
+        ASSERT_EQ(messages_.boxes.size(), 1u) << messages_.boxes.back();
+        EXPECT_EQ(messages_.boxes[0], "warning: Erro ao conectar no banco de dados: " + alias +
+                                          " Motivo: " + transfer::kBancoCentralizadorNaLista);
+        EXPECT_EQ(summary.unopenedBranches, 1);
+        EXPECT_EQ(summary.writtenRows, 1);
+        EXPECT_EQ(selectAsText(centralPath_, onlyCentral), before);
+    }
+}
+
+// A server that stops answering mid-run (SIGSTOP) ends the job as a lost
+// connection once a call has waited the bound; the rows committed before
+// stay, and a rerun converges. The default bound is over a minute, so CI
+// runs the case with a short one and TAVOLENE_SLOW_TESTS=1 adds the default.
+TEST_F(ServerRoad, StoppedServerEndsTheJobAsALostConnectionWithinTheBound) {
+    std::vector<testsupport::Row> documents;
+    for (int i = 0; i < 120; ++i) documents.push_back(testsupport::documentRow("01", "T-" + std::to_string(i)));
+    testsupport::insertRows(branchA_, "DOCUREC", documents);
+    std::vector<int> bounds = {3};
+    if (std::getenv("TAVOLENE_SLOW_TESTS")) bounds.push_back(db::Connection::kDefaultStallTimeoutSeconds);
+    const char* folder = std::getenv("TAVOLENE_FB_SERVER_DIR");
+    const std::string pidFile =
+        (folder && *folder ? std::string(folder) : "/tmp/tavolene-fbserver-" + serverPort()) + "/firebird.pid";
+    pid_t server = 0;
+    std::ifstream(pidFile) >> server;
+    ASSERT_GT(server, 0) << pidFile;
+    for (const int bound : bounds) {
+        SCOPED_TRACE(bound);
+        testsupport::execute(centralPath_, "DELETE FROM DOCUREC");
+        central_.setStallTimeoutSeconds(bound);
+        int rows = 0;
+        std::chrono::steady_clock::time_point stopped;
+        view_.onRow = [&] {
+            if (++rows != 50) return;
+            ASSERT_EQ(kill(server, SIGSTOP), 0);
+            stopped = std::chrono::steady_clock::now();
+        };
+        bool lost = false;
+        try {
+            convert({{branchA_, "01"}});
+        } catch (const transfer::ConversionError& failure) {
+            lost = std::string(failure.what()).find("Error reading data from the connection") != std::string::npos;
+            EXPECT_TRUE(lost) << failure.what();
+        }
+        const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
+        ASSERT_EQ(kill(server, SIGCONT), 0);
+        view_.onRow = nullptr;
+        EXPECT_TRUE(lost) << "the run went on without its server";
+        EXPECT_GE(waited, bound - 1);
+        EXPECT_LT(waited, bound + 10);
+        std::fprintf(stderr, "bound %d s: the job ended %.1f s after the server stopped\n", bound, waited);
+        EXPECT_GE(centralCount("DOCUREC"), 48);
+        EXPECT_TRUE(convert({{branchA_, "01"}}).clean());
+        EXPECT_EQ(centralCount("DOCUREC"), 120);
     }
 }
 
