@@ -362,7 +362,7 @@ TEST_F(ServerRoad, CentralThroughAnotherStringForTheSameServerFileIsRefusedAsThe
         SCOPED_TRACE(alias);
         messages_.boxes.clear();
         const transfer::RunSummary summary = convert({{alias, "01"}, {branchA_, "01"}});
-        ASSERT_EQ(messages_.boxes.size(), 1u) << messages_.boxes.back();
+        ASSERT_EQ(messages_.boxes.size(), 1u) << testing::PrintToString(messages_.boxes);
         EXPECT_EQ(messages_.boxes[0], "warning: Erro ao conectar no banco de dados: " + alias +
                                           " Motivo: " + transfer::kBancoCentralizadorNaLista);
         EXPECT_EQ(summary.unopenedBranches, 1);
