@@ -232,10 +232,7 @@ public:
     }
     ~SilentServer() { close(socket_); }
     std::string database() const { return "127.0.0.1/" + std::to_string(port_) + ":/x.fb"; }
-
-private:
-    int socket_;
-    int port_ = 0;
+    int socket_, port_ = 0;
 };
 
 // A silent branch server costs one bounded wait and one warning, and other
@@ -262,13 +259,11 @@ TEST_F(Batch, SilentBranchServerIsWaitedForOnceAndAStopDuringItsAttachEndsTheRun
         std::this_thread::sleep_for(std::chrono::seconds(1));
         if (c.signal != 0) {
             child->kill(c.signal);
-        } else {
-            const auto isql = std::chrono::steady_clock::now();
-            EXPECT_EQ(std::system(("echo 'SELECT 1 FROM RDB$DATABASE;' | timeout 10 isql-fb -q -user SYSDBA '" +
+        } else {  // the machine's other programs open their files meanwhile, at once
+            EXPECT_EQ(std::system(("echo 'SELECT 1 FROM RDB$DATABASE;' | timeout 5 isql-fb -q -user SYSDBA '" +
                                    unrelated + "' >/dev/null 2>&1")
                                       .c_str()),
                       0);
-            EXPECT_LT(std::chrono::steady_clock::now() - isql, std::chrono::seconds(5));
         }
         const BatchRun run = finish(*child);
         EXPECT_EQ(run.status, c.status) << run.output;

@@ -408,9 +408,7 @@ TEST_F(ServerRoad, StoppedServerEndsTheJobAsALostConnectionWithinTheBound) {
         const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopped).count();
         ASSERT_EQ(kill(server, SIGCONT), 0);
         view_.onRow = nullptr;
-        EXPECT_TRUE(lost) << "the run went on without its server";
-        EXPECT_GE(waited, bound - 1);
-        EXPECT_LT(waited, bound + 10);
+        EXPECT_TRUE(lost && waited >= bound - 1 && waited < bound + 10) << waited << " s, lost: " << lost;
         std::fprintf(stderr, "bound %d s: the job ended %.1f s after the server stopped\n", bound, waited);
         EXPECT_GE(centralCount("DOCUREC"), 48);
         EXPECT_TRUE(convert({{branchA_, "01"}}).clean());
