@@ -41,7 +41,27 @@ std::set<ino_t> inodes(const std::map<ino_t, int>& sockets) {
     return result;
 }
 
+// Held by the attach under watch, whichever connection and thread it is on.
+std::mutex& attachTurn() {
+    static std::mutex turn;
+    return turn;
+}
+
 }  // namespace
+
+CallWatch::Attach::Attach(CallWatch& watch, int limitSeconds, bool stopOnTermination)
+    : turn_(attachTurn()), watch_(watch) {
+    watch_.attaching(limitSeconds, stopOnTermination);
+}
+
+CallWatch::Attach::~Attach() { ended(); }
+
+void CallWatch::Attach::ended() { watch_.attachEnded(); }
+
+void CallWatch::Attach::succeeded() {
+    ended();
+    watch_.attached();
+}
 
 CallWatch::CallWatch() : thread_([this] { watch(); }) {}
 
@@ -65,6 +85,13 @@ void CallWatch::attaching(int limitSeconds, bool stopOnTermination) {
     phase_ = Phase::Attaching;
     depth_ = 1;
     since_ = std::chrono::steady_clock::now();
+}
+
+void CallWatch::attachEnded() {
+    std::lock_guard lock(mutex_);
+    if (phase_ != Phase::Attaching) return;
+    phase_ = Phase::Idle;
+    depth_ = 0;
 }
 
 void CallWatch::attached() {

@@ -28,13 +28,33 @@ public:
     CallWatch(const CallWatch&) = delete;
     CallWatch& operator=(const CallWatch&) = delete;
 
-    // An attach starts: the sockets that exist now are not its own. A call
-    // that waits longer than `limitSeconds` (0: no limit) is broken off;
-    // with `stopOnTermination`, so is an attach once a termination signal
-    // has arrived, and any call still waiting kStopGrace after it.
-    void attaching(int limitSeconds, bool stopOnTermination);
-    // The attach succeeded: the sockets it made belong to the attachment.
-    void attached();
+    // One attach under watch, for as long as it lives. The sockets that
+    // exist when it starts are not its own. A call that waits longer than
+    // `limitSeconds` (0: no limit) is broken off; with `stopOnTermination`,
+    // so is an attach once a termination signal has arrived, and any call
+    // still waiting kStopGrace after it.
+    //
+    // An attach's sockets are told apart only as those that appeared while
+    // it ran, so attaches under watch take turns across the process: one
+    // made by another thread meanwhile would be shut down by this one's
+    // break-off and taken as this attachment's. Attaches are few and short;
+    // one that hangs is ended by its own bound, and the next then starts.
+    class Attach {
+    public:
+        Attach(CallWatch& watch, int limitSeconds, bool stopOnTermination);
+        ~Attach();
+        Attach(const Attach&) = delete;
+        Attach& operator=(const Attach&) = delete;
+        // The attach has returned or failed: it is not broken off after this.
+        void ended();
+        // The attach succeeded: the sockets it made belong to the attachment.
+        void succeeded();
+
+    private:
+        std::unique_lock<std::mutex> turn_;  // taken before the first look at the sockets
+        CallWatch& watch_;
+    };
+
     void detached();
 
     void callStarting();
@@ -46,6 +66,9 @@ public:
 
 private:
     enum class Phase { Idle, Attaching, Calling };
+    void attaching(int limitSeconds, bool stopOnTermination);
+    void attachEnded();
+    void attached();
     void watch();
     void breakOff(Reason reason);
 

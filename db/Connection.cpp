@@ -69,7 +69,7 @@ void Connection::open() {
     const std::string database = parameters_.value("Database");
     checkResolvable(database);
     if (!watch_) watch_ = std::make_unique<CallWatch>();
-    watch_->attaching(stallTimeoutSeconds_, stopOnTermination_);
+    CallWatch::Attach attach(*watch_, stallTimeoutSeconds_, stopOnTermination_);
     const auto started = std::chrono::steady_clock::now();
     try {
         fb::ThrowingStatus status;
@@ -88,7 +88,7 @@ void Connection::open() {
         attachment_ = provider()->attachDatabase(&status, database.c_str(), dpb->getBufferLength(&status),
                                                  dpb->getBuffer(&status));
     } catch (const FbException& failure) {
-        watch_->callEnded();
+        attach.ended();
         IStatus* status = failure.getStatus();
         const long code = fb::errorCode(status);
         // A server that accepted the connection and then said nothing: the
@@ -109,8 +109,7 @@ void Connection::open() {
         throw Error(fb::formatStatus(status) + (advice.empty() ? "" : "\n" + advice), code,
                     fb::meansConnectionLost(status));
     }
-    watch_->callEnded();
-    watch_->attached();
+    attach.succeeded();
     attachedDatabase_ = database;
     ++attachmentSerial_;
 }

@@ -3,8 +3,6 @@
 // killed and run again.
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -216,30 +214,11 @@ TEST_F(Batch, StoppedBySigintOrKilledKeepsWholeRowsAndARerunConverges) {
     }
 }
 
-// A server that takes the connection and never answers: a loopback socket
-// that listens and never accepts (the kernel completes the handshake).
-class SilentServer {
-public:
-    SilentServer() : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(socket_, 8) != 0 ||
-            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            ADD_FAILURE() << "cannot listen on loopback";
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentServer() { close(socket_); }
-    std::string database() const { return "127.0.0.1/" + std::to_string(port_) + ":/x.fb"; }
-    int socket_, port_ = 0;
-};
-
 // A silent branch server costs one bounded wait and one warning, and other
 // programs of the machine open their files meanwhile; SIGTERM or SIGINT
 // during its attach ends the run at once with the summary and the report.
 TEST_F(Batch, SilentBranchServerIsWaitedForOnceAndAStopDuringItsAttachEndsTheRun) {
-    const SilentServer silent;
+    const testsupport::SilentServer silent;
     const std::string target = central("central.fb");
     const std::string unrelated = dir.file("unrelated.fb");
     testsupport::createBranchDatabase(unrelated);

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "TestDatabases.h"
 #include "db/Connection.h"
@@ -129,6 +131,23 @@ TEST_F(Opening, OpenWhileAttachedKeepsTheAttachmentAndCloseDetaches) {
     EXPECT_GT(connection.attachmentSerial(), serial);
     connection.close();
     connection.close();  // closing a closed connection is harmless
+}
+
+// Two connections attach at once from two threads, each to a server that
+// never answers: each attach ends by its own bound, never by the other's
+// break-off.
+TEST_F(Opening, ConcurrentAttachesAreEachBrokenOffByTheirOwnBound) {
+    const testsupport::SilentServer first, second;
+    db::Connection other;
+    connection.setStallTimeoutSeconds(1);
+    other.setStallTimeoutSeconds(2);
+    std::string firstMessage;
+    std::thread attach([&] { firstMessage = errorOf([&] { openOn(connection, first.database()); }); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string secondMessage = errorOf([&] { openOn(other, second.database()); });
+    attach.join();
+    EXPECT_NE(firstMessage.find("within 1 s"), std::string::npos) << firstMessage;
+    EXPECT_NE(secondMessage.find("within 2 s"), std::string::npos) << secondMessage;
 }
 
 TEST_F(Opening, PathWithBlanksAndAccentsOpens) {

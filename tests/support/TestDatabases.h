@@ -6,7 +6,12 @@
 // does not go through db::Query, so what the copy wrote can be checked
 // independently of the code that read the branch.
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,5 +109,28 @@ Row movementRow(const std::string& codEmpresa, const std::string& codDocto, cons
 // The column names the copy carries, in the order of the central upserts.
 const std::vector<std::string>& documentColumns();
 const std::vector<std::string>& movementColumns();
+
+// A server that takes the connection and never answers: a loopback socket
+// that listens and never accepts (the kernel completes the handshake).
+class SilentServer {
+public:
+    SilentServer() : socket_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(socket_, 8) != 0 ||
+            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on loopback");
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { close(socket_); }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    std::string database() const { return "127.0.0.1/" + std::to_string(port_) + ":/x.fb"; }
+
+private:
+    int socket_, port_ = 0;
+};
 
 }  // namespace testsupport
