@@ -1,6 +1,7 @@
 #include "batch/Arguments.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -9,8 +10,10 @@
 #include <charconv>
 #include <cstring>
 #include <ostream>
+#include <string_view>
 
 #include "batch/ExitStatus.h"
+#include "batch/Terminal.h"
 #include "db/LocalFile.h"
 
 namespace batch {
@@ -57,27 +60,34 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, last - first);
 }
 
-// The whole file, or ArgumentError with the system's reason (also for a
-// folder, which opens but does not read).
+// The whole file, or ArgumentError with the system's reason. A device, a
+// pipe or a folder is refused before it is read: /dev/zero would never end.
 std::string readWholeFile(const std::string& path) {
-    const auto refuse = [&](int reason) {
-        return ArgumentError("cannot read the list file \"" + path + "\": " + std::strerror(reason));
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const std::string where = "cannot read the list file \"" + path + "\": ";
+    const auto refuse = [&](int reason) { return ArgumentError(where + std::strerror(reason)); };
+    // Non-blocking: opening a pipe with no writer would wait for one.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw refuse(errno);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat file {};
+    if (::fstat(fd, &file) != 0) throw refuse(errno);
+    if (!S_ISREG(file.st_mode)) throw ArgumentError(where + "not a regular file");
+    const auto tooBig = [&] {
+        return ArgumentError(where + "larger than " + std::to_string(kListFileLimit / 1024) + " KiB");
+    };
+    if (file.st_size > kListFileLimit) throw tooBig();
     std::string text;
     char buffer[8192];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got == 0) break;
-        if (got < 0) {
-            const int reason = errno;
-            ::close(fd);
-            throw refuse(reason);
-        }
+        if (got < 0) throw refuse(errno);
         text.append(buffer, static_cast<std::size_t>(got));
+        if (static_cast<long>(text.size()) > kListFileLimit) throw tooBig();  // grown since
     }
-    ::close(fd);
     return text;
 }
 
@@ -123,7 +133,8 @@ Entry parseBranch(const std::string& text) {
 std::vector<Entry> readListFile(const std::string& path) {
     const std::string text = readWholeFile(path);
     std::vector<Entry> entries;
-    std::size_t start = 0;
+    // Editors on Windows start UTF-8 files with a byte-order mark.
+    std::size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
     for (int number = 1; start < text.size(); ++number) {
         auto end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
@@ -150,6 +161,18 @@ void checkArguments(const Arguments& arguments) {
         if (db::sameLocalFile(entry.banco, arguments.central))
             throw ArgumentError("branch \"" + entry.banco + "\" is the central database \"" + arguments.central +
                                 "\" itself");
+    if (arguments.reportPath.empty()) return;
+    // The report replaces the file it names: never one the run reads.
+    const auto refuseReport = [&](const std::string& what, const std::string& path) {
+        if (db::sameLocalFile(arguments.reportPath, path))
+            throw ArgumentError("--report \"" + arguments.reportPath + "\" is " + what + " \"" + path + "\"");
+    };
+    refuseReport("the central database", arguments.central);
+    for (const Entry& entry : arguments.entries) refuseReport("the branch database", entry.banco);
+    for (const std::string& list : arguments.listFiles) refuseReport("the list file", list);
+    struct stat target {};
+    if (::stat(arguments.reportPath.c_str(), &target) == 0 && !S_ISREG(target.st_mode))
+        throw ArgumentError("--report \"" + arguments.reportPath + "\" exists and is not a regular file");
 }
 
 Parsed parseArguments(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -189,17 +212,23 @@ Parsed parseArguments(int argc, const char* const* argv, std::ostream& out, std:
     app.add_flag("--verify", arguments.verify, "After the run, the comparison of --check")->excludes(checkOption);
 
     try {
+        // Refused by name before CLI11 sees it: its messages would repeat
+        // the value, and this line goes to logs.
+        for (int i = 1; i < argc; ++i)
+            if (const std::string_view word = argv[i]; word == "--password" || word.starts_with("--password="))
+                throw ArgumentError("there is no --password option: set ISC_PASSWORD in the environment");
         app.parse(argc, argv);
         arguments.entries = entriesInOrder(app, branchOption, branches, lists);
+        arguments.listFiles = lists;
         checkArguments(arguments);
     } catch (const CLI::ParseError& stop) {
         // --help and --version are "errors" of success.
         if (stop.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))
             return {std::nullopt, app.exit(stop, out, err)};
-        err << "tavolene-batch: " << stop.what() << std::endl;
+        err << "tavolene-batch: " << oneLine(stop.what()) << std::endl;
         return {std::nullopt, kNothingDone};
     } catch (const ArgumentError& bad) {
-        err << "tavolene-batch: " << bad.what() << std::endl;
+        err << "tavolene-batch: " << oneLine(bad.what()) << std::endl;
         return {std::nullopt, kNothingDone};
     }
     return {std::move(arguments), 0};

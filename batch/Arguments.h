@@ -22,6 +22,7 @@ struct Entry {
 struct Arguments {
     std::string central;
     std::vector<Entry> entries;  // in the order given, --branch and --list entries mixed as given
+    std::vector<std::string> listFiles;  // the --list files read
     int commitEvery = 1;         // rows per central commit; 1 is the window's commit per row
     int connectTimeoutSeconds = 15;  // wait for a server's first answer at each attach
     std::optional<std::string> role;
@@ -51,14 +52,18 @@ Entry parseBranch(const std::string& text);
 
 // The entries of a list file: one "DB CODE" a line, the code being the last
 // word; '#' at the start of a line or after a blank starts a comment; blank
-// lines are ignored. Throws ArgumentError naming the file and line.
+// lines are ignored; a UTF-8 byte-order mark at its start is skipped. Throws
+// ArgumentError naming the file and line, and for anything that is not a
+// regular file of at most kListFileLimit bytes.
+constexpr long kListFileLimit = 1024 * 1024;
 std::vector<Entry> readListFile(const std::string& path);
 
 // Throws ArgumentError unless `code` is one of "00" to "04".
 void checkCompanyCode(const std::string& code, const std::string& where);
 
 // The checks that need the whole set: a central database, at least one
-// entry, no entry that is the central file itself. Opens no database.
+// entry, no entry that is the central file itself, a report path that names
+// none of the files read or converted. Opens no database.
 void checkArguments(const Arguments& arguments);
 
 }  // namespace batch

@@ -10,6 +10,7 @@
 #include "db/ClientEnvironment.h"
 #include "db/Connection.h"
 #include "transfer/Connections.h"
+#include "transfer/ProgressView.h"
 
 namespace batch {
 
@@ -156,8 +157,9 @@ std::string verdictLine(const TableCheck& table) {
     return line;
 }
 
-CheckReport::CheckReport(std::ostream& out, bool keepAll, std::function<bool()> stop)
-    : out_(out), stop_(std::move(stop)) {
+CheckReport::CheckReport(std::ostream& out, bool keepAll, std::function<bool()> stop,
+                         transfer::UserMessages* messages)
+    : out_(out), stop_(std::move(stop)), messages_(messages) {
     if (keepAll) {
         spill_.reset(std::tmpfile());
         if (!spill_) throw std::runtime_error("cannot create a temporary file for the report's differences");
@@ -172,6 +174,10 @@ void CheckReport::difference(const TableCheck& table, const Difference& differen
         if (std::fwrite(line.data(), 1, line.size(), spill_.get()) != line.size())
             throw std::runtime_error("cannot write the report's differences to a temporary file");
     }
+}
+
+void CheckReport::branchNotOpened(const std::string& banco, const std::string& reason) {
+    if (messages_) messages_->warning("Erro ao conectar no banco de dados: " + banco + " Motivo: " + reason);
 }
 
 void CheckReport::tableDone(const TableCheck& table) {
@@ -229,7 +235,7 @@ int CheckCommand::run(db::Connection& central, const db::ConnectionParameters& b
     }
     std::vector<CheckEntry> entries;
     for (const Entry& entry : arguments_.entries) entries.push_back({entry.banco, entry.empresa});
-    report_ = std::make_unique<CheckReport>(out, forReport_, std::move(stop));
+    report_ = std::make_unique<CheckReport>(out, forReport_, std::move(stop), &messages);
     try {
         summary_ = checkEntries(central, entries, branchSettings, *report_);
     } catch (const CheckStopped&) {

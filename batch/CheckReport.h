@@ -32,11 +32,14 @@ class CheckReport : public CheckSink {
 public:
     static constexpr int kShownPerTable = 100;
 
-    // `stop` is asked between rows.
-    CheckReport(std::ostream& out, bool keepAll, std::function<bool()> stop = {});
+    // `stop` is asked between rows; a branch not opened is also told to
+    // `messages` when given, in a run's words.
+    CheckReport(std::ostream& out, bool keepAll, std::function<bool()> stop = {},
+                transfer::UserMessages* messages = nullptr);
 
     void difference(const TableCheck& table, const Difference& difference) override;
     void tableDone(const TableCheck& table) override;
+    void branchNotOpened(const std::string& banco, const std::string& reason) override;
     bool stopRequested() const override { return stop_ && stop_(); }
 
     // The check as one JSON object: its verdict, the failure that ended it
@@ -55,6 +58,7 @@ private:
 
     std::ostream& out_;
     std::function<bool()> stop_;
+    transfer::UserMessages* messages_;
     std::unique_ptr<std::FILE, Closer> spill_;
     long tableBegin_ = 0;
     long long inTable_ = 0;

@@ -680,6 +680,7 @@ CheckSummary checkEntries(db::Connection& central, const std::vector<CheckEntry>
                 connection->open();
             } catch (const std::exception& failure) {
                 unopened = banco + ": " + failure.what();
+                sink.branchNotOpened(banco, failure.what());
                 break;
             }
             sources.push_back({banco, connection.get()});

@@ -118,6 +118,9 @@ public:
     // `table` holds the counts so far.
     virtual void difference(const TableCheck& table, const Difference& difference) = 0;
     virtual void tableDone(const TableCheck& table) = 0;
+    // A branch file of the check that could not be attached; its tables are
+    // then told as not checked.
+    virtual void branchNotOpened(const std::string& /*banco*/, const std::string& /*reason*/) {}
     // Asked between rows: true ends the check with CheckStopped.
     virtual bool stopRequested() const { return false; }
 };

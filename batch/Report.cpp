@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "batch/Terminal.h"
+
 namespace batch {
 
 namespace {
@@ -41,14 +43,19 @@ std::string signalName(int signal) {
     return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "signal " + std::to_string(signal);
 }
 
+// "1 row", "2 rows".
+std::string counted(long count, const std::string& one, const std::string& many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string ending(const RunRecord& record) {
     if (record.signal) return "Stopped by " + signalName(record.signal) + " after the row in hand.";
     if (const auto& job = record.failedJob)
         return "Ended by the failure of the " + job->table + " job of " + job->banco + " (" + job->empresa +
                "), shown above.";
     if (record.summary.failedRows || record.summary.unopenedBranches)
-        return "Done with errors: " + std::to_string(record.summary.failedRows) + " rows not written, " +
-               std::to_string(record.summary.unopenedBranches) + " branch databases not opened.";
+        return "Done with errors: " + counted(record.summary.failedRows, "row", "rows") + " not written, " +
+               counted(record.summary.unopenedBranches, "branch database", "branch databases") + " not opened.";
     return "Done: every row written.";
 }
 
@@ -56,12 +63,13 @@ std::string ending(const RunRecord& record) {
 
 std::string summaryTable(const RunRecord& record) {
     std::size_t width = 6;
-    for (const transfer::JobReport& job : record.summary.jobs) width = std::max(width, job.banco.size());
-    if (record.failedJob) width = std::max(width, record.failedJob->banco.size());
+    for (const transfer::JobReport& job : record.summary.jobs) width = std::max(width, oneLine(job.banco).size());
+    if (record.failedJob) width = std::max(width, oneLine(record.failedJob->banco).size());
     std::ostringstream out;
-    auto line = [&](const std::string& banco, const std::string& code, const std::string& table,
+    auto line = [&](const std::string& rawBanco, const std::string& code, const std::string& table,
                     const std::string& read, const std::string& written, const std::string& failed,
                     const std::string& seconds) {
+        const std::string banco = oneLine(rawBanco);  // a path may hold control characters
         out << padRight(banco, width) << "  " << padRight(code, 4) << "  " << padRight(table, 7) << padLeft(read, 10)
             << padLeft(written, 10) << padLeft(failed, 8) << padLeft(seconds, 11) << '\n';
     };
@@ -76,17 +84,18 @@ std::string summaryTable(const RunRecord& record) {
         line(job.banco, job.empresa, job.table, std::to_string(job.tally.read), std::to_string(job.tally.written),
              std::to_string(job.tally.failed), fixed(job.seconds, 2));
     }
+    int written = record.summary.writtenRows;
     int failed = record.summary.failedRows;
     if (const auto& job = record.failedJob) {
-        read += job->read;
-        failed += job->failed;
-        line(job->banco, job->empresa, job->table, std::to_string(job->read), "?", std::to_string(job->failed),
-             "failed");
+        read += job->tally.read;
+        written += job->tally.written;
+        failed += job->tally.failed;
+        line(job->banco, job->empresa, job->table, std::to_string(job->tally.read), std::to_string(job->tally.written),
+             std::to_string(job->tally.failed), "failed");
     }
-    line("Total", "", "", std::to_string(read),
-         std::to_string(record.summary.writtenRows) + (record.failedJob ? "+" : ""), std::to_string(failed),
+    line("Total", "", "", std::to_string(read), std::to_string(written), std::to_string(failed),
          fixed(record.seconds, 2));
-    out << ending(record) << '\n';
+    out << oneLine(ending(record)) << '\n';
     return out.str();
 }
 
@@ -94,12 +103,17 @@ std::string reportJson(const RunRecord& record, int exitStatus) {
     const Arguments& arguments = record.arguments;
     Json list = Json::array();
     for (const Entry& entry : arguments.entries) list.push_back({{"database", entry.banco}, {"code", entry.empresa}});
+    const auto failuresJson = [](const transfer::CopyTally& tally) {
+        Json failures = Json::array();
+        for (const transfer::RowFailure& failure : tally.failures)
+            failures.push_back({{"key", failure.key}, {"message", failure.message}});
+        return failures;
+    };
     Json jobs = Json::array();
     long read = 0;
+    int written = record.summary.writtenRows, failed = record.summary.failedRows;
     for (const transfer::JobReport& job : record.summary.jobs) {
-        Json failures = Json::array();
-        for (const transfer::RowFailure& failure : job.tally.failures)
-            failures.push_back({{"key", failure.key}, {"message", failure.message}});
+        const Json failures = failuresJson(job.tally);
         read += job.tally.read;
         jobs.push_back({{"database", job.banco},
                         {"code", job.empresa},
@@ -113,9 +127,20 @@ std::string reportJson(const RunRecord& record, int exitStatus) {
                         {"failures", failures}});
     }
     Json failedJob = nullptr;
-    if (const auto& job = record.failedJob)
-        failedJob = {{"database", job->banco}, {"code", job->empresa},  {"table", job->table},
-                     {"read", job->read},      {"failed", job->failed}, {"message", job->message}};
+    // The failed job's rows count in the totals, as in the printed Total.
+    if (const auto& job = record.failedJob) {
+        read += job->tally.read;
+        written += job->tally.written;
+        failed += job->tally.failed;
+        failedJob = {{"database", job->banco},
+                     {"code", job->empresa},
+                     {"table", job->table},
+                     {"read", job->tally.read},
+                     {"written", job->tally.written},
+                     {"failed", job->tally.failed},
+                     {"message", job->message},
+                     {"failures", failuresJson(job->tally)}};
+    }
     Json report = {
         {"program", "tavolene-batch"},
         {"started", isoTime(record.started)},
@@ -130,8 +155,8 @@ std::string reportJson(const RunRecord& record, int exitStatus) {
         {"jobs", jobs},
         {"totals",
          {{"read", read},
-          {"written", record.summary.writtenRows},
-          {"failed", record.summary.failedRows},
+          {"written", written},
+          {"failed", failed},
           {"unopenedBranches", record.summary.unopenedBranches}}},
         {"centralError", record.centralError.empty() ? Json(nullptr) : Json(record.centralError)},
         {"failedJob", failedJob},

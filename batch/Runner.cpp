@@ -11,6 +11,7 @@
 #include "batch/CheckReport.h"
 #include "batch/ExitStatus.h"
 #include "batch/Report.h"
+#include "batch/ReportFile.h"
 #include "batch/Terminal.h"
 #include "db/ClientEnvironment.h"
 #include "db/Connection.h"
@@ -98,7 +99,12 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
         } catch (const std::exception& failure) {
             const Terminal::Job& job = terminal.currentJob();
             terminal.error(failure.what());
-            record.failedJob = FailedJob{job.banco, job.empresa, job.table, failure.what(), job.read, job.failed};
+            transfer::CopyTally tally;
+            if (const auto* conversion = dynamic_cast<const transfer::ConversionError*>(&failure))
+                tally = conversion->tally;
+            else
+                tally.read = job.read, tally.failed = job.failed;
+            record.failedJob = FailedJob{job.banco, job.empresa, job.table, failure.what(), std::move(tally)};
         }
     }
     record.messages = terminal.messages();
@@ -110,13 +116,14 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
 }
 
 int runFromCommandLine(const Arguments& arguments, std::ostream& out, std::ostream& err) {
-    // The report file is opened before any database: a run whose report
-    // cannot be written would be a run nobody can check.
-    std::ofstream report;
+    // The report's temporary file is made before any database is opened: a
+    // run whose report cannot be written would be a run nobody can check.
+    std::optional<ReportFile> report;
     if (!arguments.reportPath.empty()) {
-        report.open(arguments.reportPath, std::ios::out | std::ios::trunc);
-        if (!report) {
-            err << "tavolene-batch: cannot write the report file \"" << arguments.reportPath << "\"" << std::endl;
+        try {
+            report.emplace(arguments.reportPath);
+        } catch (const ReportFileError& refused) {
+            err << "tavolene-batch: " << oneLine(refused.what()) << std::endl;
             return kNothingDone;
         }
     }
@@ -127,37 +134,45 @@ int runFromCommandLine(const Arguments& arguments, std::ostream& out, std::ostre
     // its own, every transaction read-only.
     std::optional<CheckCommand> check;
     const auto runCheck = [&] {
-        check.emplace(arguments, report.is_open());
+        check.emplace(arguments, report.has_value());
         db::Connection central, branch;
         applyCredentials(central, arguments);
         applyCredentials(branch, arguments);
         return check->run(central, branch.parameters(), terminal, out, err,
                           [] { return db::TerminationSignal::received(); });
     };
+    // A report that was not written makes a run that went well fail: the
+    // status is at least 1, the reason on the error stream.
+    const auto finishReport = [&](int status) {
+        try {
+            report->commit();
+            return status;
+        } catch (const ReportFileError& failure) {
+            err << "tavolene-batch: " << oneLine(failure.what()) << std::endl;
+            return std::max(status, static_cast<int>(kSomeNotWritten));
+        }
+    };
     if (arguments.check) {
         const int status = runCheck();
-        if (report.is_open()) check->writeReport(report, status);
-        return status;
+        if (!report) return status;
+        check->writeReport(report->stream(), status);
+        return finishReport(status);
     }
     const RunRecord record = runBatch(arguments, terminal);
     int status = exitStatus(record);
     if (record.centralError.empty()) out << summaryTable(record) << std::flush;
     if (arguments.verify && status <= kJobFailed) status = std::max(status, runCheck());
-    if (report.is_open()) {
-        std::string json = reportJson(record, status);
-        if (check) {
-            json.erase(json.find_last_not_of(" \n", json.find_last_of('}') - 1) + 1);
-            report << json << ",\n  \"check\": ";
-            check->writeJson(report);
-            json = "\n}";
-        }
-        report << json << '\n';
-        report.close();
-        if (!report)
-            err << "tavolene-batch: the report file \"" << arguments.reportPath << "\" was not written in full"
-                << std::endl;
+    if (!report) return status;
+    std::string json = reportJson(record, status);
+    std::ostream& file = report->stream();
+    if (check) {
+        json.erase(json.find_last_not_of(" \n", json.find_last_of('}') - 1) + 1);
+        file << json << ",\n  \"check\": ";
+        check->writeJson(file);
+        json = "\n}";
     }
-    return status;
+    file << json << '\n';
+    return finishReport(status);
 }
 
 }  // namespace batch

@@ -11,15 +11,13 @@
 
 namespace batch {
 
-// A table job that failed and ended the run, as far as it is known: its
-// rows written before the failure are not counted by the engine.
+// A table job that failed and ended the run, with what it had done before.
 struct FailedJob {
     std::string banco;
     std::string empresa;
     std::string table;
-    std::string message;  // the engine's job failure text
-    int read = 0;
-    int failed = 0;
+    std::string message;      // the engine's job failure text
+    transfer::CopyTally tally;  // read, written and failed before the failure
 };
 
 // How a run went: what the summary table and the report are made of.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "transfer/DisplayText.h"
 #include "transfer/Tables.h"
 
 namespace batch {
@@ -26,14 +27,28 @@ std::string clockText(double seconds) {
 }  // namespace
 
 std::string oneLine(const std::string& text) {
+    // Read as the window shows it first, so that stray bytes become
+    // characters and every control character below is seen.
+    const std::string shown = transfer::displayText(text);
     std::string line;
-    line.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    line.reserve(shown.size());
+    char escaped[8];
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(shown[i]);
+        if (byte == '\r' || byte == '\n') {
+            if (byte == '\r' && i + 1 < shown.size() && shown[i + 1] == '\n') ++i;
             line += ' ';
+        } else if (byte == '\t') {
+            line += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            line += escaped;
+        } else if (byte == 0xC2 && i + 1 < shown.size() && static_cast<unsigned char>(shown[i + 1]) < 0xA0) {
+            // U+0080..U+009F: C1 controls, which some terminals obey.
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(shown[++i])));
+            line += escaped;
         } else {
-            line += text[i];
+            line += shown[i];
         }
     }
     return line;
@@ -106,7 +121,7 @@ void Terminal::draw() {
     std::string text = job_.banco + " (" + job_.empresa + ") " + job_.table + "  " + std::to_string(job_.read) + "/" +
                        std::to_string(total_) + " rows  " + std::to_string(static_cast<long>(rate)) + " rows/s";
     if (rate > 0) text += "  " + clockText(std::max(0, total_ - job_.read) / rate) + " left";
-    err_ << "\r\033[K" << text << std::flush;
+    err_ << "\r\033[K" << oneLine(text) << std::flush;
     lineShown_ = true;
 }
 

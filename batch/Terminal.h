@@ -67,7 +67,10 @@ private:
     std::vector<std::string> messages_;
 };
 
-// The text on one line: line breaks inside a database message become blanks.
+// The text on one line and safe for a terminal: line breaks inside a
+// database message become blanks, other control characters are shown
+// escaped (\t, \x1b, \u009b); bytes that are not UTF-8 are read as the
+// window reads them.
 std::string oneLine(const std::string& text);
 
 }  // namespace batch

@@ -1,5 +1,7 @@
 #include "transfer/ConversionRun.h"
 
+#include <set>
+
 #include "db/Connection.h"
 #include "db/LocalFile.h"
 
@@ -24,6 +26,11 @@ RunSummary runConversion(Connections connections, BranchList& list, ProgressView
 
 void runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages,
                    const RunOptions& options, RunSummary& summary) {
+    // A file listed under several codes is one file not opened.
+    std::set<std::string> unopened;
+    const auto countUnopened = [&](const std::string& banco) {
+        if (unopened.insert(banco).second) ++summary.unopenedBranches;
+    };
     list.first();
     while (!list.eof()) {
         // Both jobs of an entry use the texts it had when it was reached,
@@ -32,7 +39,7 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
         const std::string empresa = list.empresa();
         const auto refuseAsCentral = [&] {
             messages.warning("Erro ao conectar no banco de dados: " + banco + " Motivo: " + kBancoCentralizadorNaLista);
-            ++summary.unopenedBranches;
+            countUnopened(banco);
             list.next();
         };
         if (isCentralFile(connections, banco)) {
@@ -52,7 +59,7 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
             summary.failedRows += result.tally.failed;
             opened = opened && result.branchOpened;
             if (result.tally.stopped || view.stopRequested()) {
-                summary.unopenedBranches += opened ? 0 : 1;
+                if (!opened) countUnopened(banco);
                 summary.stopped = true;
                 return;
             }
@@ -62,7 +69,7 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
             refuseAsCentral();
             continue;
         }
-        summary.unopenedBranches += opened ? 0 : 1;
+        if (!opened) countUnopened(banco);
         list.next();
     }
 }

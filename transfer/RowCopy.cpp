@@ -108,6 +108,18 @@ bool isConnectionLost(const std::exception& failure) {
     return database && database->connectionLost();
 }
 
+// Runs a call on the central statement; its attachment lost is told as such.
+template <typename Call>
+void onCentral(Call&& call) {
+    try {
+        call();
+    } catch (const db::Error& failure) {
+        if (failure.connectionLost() && !dynamic_cast<const CentralConnectionLost*>(&failure))
+            throw CentralConnectionLost(failure.what(), failure.code(), true);
+        throw;
+    }
+}
+
 // One log line for a row that was not written, in the window's format.
 void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tally, const std::string& key,
                 const std::string& message) {
@@ -129,12 +141,14 @@ public:
     // The row's parameters are set; `key` is its key as the screen shows it.
     void write(const std::string& key) {
         if (rowsPerCommit_ <= 1) {
-            central_.execute();
+            onCentral([&] { central_.execute(); });
             ++tally_.written;
             return;
         }
-        if (!open_) open_.emplace(central_.connection());
-        central_.execute(*open_);
+        onCentral([&] {
+            if (!open_) open_.emplace(central_.connection());
+            central_.execute(*open_);
+        });
         pendingKeys_.push_back(key);
         if (static_cast<int>(pendingKeys_.size()) >= rowsPerCommit_) commit();
     }
@@ -142,7 +156,7 @@ public:
     void commit() {
         if (!open_) return;
         try {
-            open_->commit();
+            onCentral([&] { open_->commit(); });
             tally_.written += static_cast<int>(pendingKeys_.size());
         } catch (const std::exception& failure) {
             open_.reset();
@@ -180,6 +194,12 @@ int retornaQuantRegistros(db::Query& pQuery, ProgressView& view) {
 CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
                    const CommitPolicy& policy) {
     CopyTally tally;
+    copyRows(central, branch, profile, view, policy, tally);
+    return tally;
+}
+
+void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
+              const CommitPolicy& policy, CopyTally& tally) {
     central.clearSql();
     central.addSql(profile.upsertSql);
     view.setProgressText("Processando...");
@@ -187,7 +207,7 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
     if (counting) view.setGaugeMaximum(retornaQuantRegistros(branch, view));
     if (view.stopRequested()) {
         tally.stopped = true;
-        return tally;
+        return;
     }
     if (counting) branch.first();  // the counting pass left the forward-only result at its end: runs the select again
 
@@ -229,7 +249,6 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
         throw;
     }
     writes.commit();
-    return tally;
 }
 
 CopyTally GravaDocuRecCentral(db::Statement& qryDocuRecCentral, db::Query& qryDocuRecFilial, ProgressView& view) {

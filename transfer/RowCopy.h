@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "db/Error.h"
 #include "transfer/ProgressView.h"
 #include "transfer/TableProfile.h"
 
@@ -36,6 +37,13 @@ struct CommitPolicy {
     int rowsPerCommit = 1;
 };
 
+// The central statement's attachment is gone. Told apart from a lost branch
+// by the connection that failed, so the job failure can name the right one.
+class CentralConnectionLost : public db::Error {
+public:
+    using db::Error::Error;
+};
+
 // Counts the rows of the open query, processing events once per row; leaves
 // the query at its end.
 int retornaQuantRegistros(db::Query& pQuery, ProgressView& view);
@@ -44,9 +52,14 @@ int retornaQuantRegistros(db::Query& pQuery, ProgressView& view);
 // the profile's upsert and committed as the policy says. A failing row
 // becomes one log line and the loop goes on. Failures outside a row's
 // handling (counting, re-reading the select, moving to the next row, reading
-// the key of a failed row) and a lost connection leave as db::Error.
+// the key of a failed row) and a lost connection leave as db::Error; a lost
+// central attachment as CentralConnectionLost.
 CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
                    const CommitPolicy& policy = {});
+// The same, counting into `tally`: when the loop leaves by a failure, the
+// caller still has what was read, written and failed before it.
+void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
+              const CommitPolicy& policy, CopyTally& tally);
 
 CopyTally GravaDocuRecCentral(db::Statement& qryDocuRecCentral, db::Query& qryDocuRecFilial, ProgressView& view);
 CopyTally GravaMoviRecCentral(db::Statement& qryMoviRecCentral, db::Query& qryMoviRecFilial, ProgressView& view);

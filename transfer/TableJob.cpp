@@ -56,12 +56,17 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
         branch.addSql(profile.selectSql);
         branch.setText(branch.paramIndex("CodEmpresa"), pEmpresa);
         branch.open();
-        if (!branch.isEmpty()) result.tally = copyRows(central, branch, profile, view, policy);
+        if (!branch.isEmpty()) copyRows(central, branch, profile, view, policy, result.tally);
+    } catch (const CentralConnectionLost& failure) {
+        throw ConversionError(std::string("Erro ao converter os dados! Motivo: ") + kCentralPerdido + ": " +
+                                  displayText(failure.what()),
+                              result.tally);
     } catch (const std::exception& failure) {
         // With many branches in the list, the file and table say where the
         // run stopped.
         throw ConversionError("Erro ao converter os dados! Motivo: " + pBancoFilial + " (" + profile.tableName +
-                              "): " + displayText(failure.what()));
+                                  "): " + displayText(failure.what()),
+                              result.tally);
     }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return result;

@@ -14,11 +14,19 @@ class Connection;
 namespace transfer {
 
 // A failure that ends a table job, and with it the run. Its message starts
-// with "Erro ao converter os dados! Motivo: ".
+// with "Erro ao converter os dados! Motivo: ". `tally` is what the job had
+// read, written and failed before the failure.
 class ConversionError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    ConversionError(const std::string& message, CopyTally partial)
+        : std::runtime_error(message), tally(std::move(partial)) {}
+
+    CopyTally tally;
 };
+
+// The reason of a job failure whose central attachment was lost.
+inline const char* const kCentralPerdido = "conexão com o banco de dados Centralizador perdida";
 
 struct JobResult {
     std::string table;
@@ -39,8 +47,10 @@ struct Connections {
 // table for the company code and copies it into the central database. A
 // branch file that cannot be opened has been reported to the user and gives
 // branchOpened false; so does a branch that turns out to be the central
-// database itself, which is left unread and not reported here. Any other failure throws ConversionError, whose reason
-// names the branch file and the table before the database's message. The
+// database itself, which is left unread and not reported here. Any other
+// failure throws ConversionError, whose reason names the branch file and the
+// table before the database's message, or says that the central attachment
+// was lost when that was the failure. The
 // label is blanked and the gauge reset whatever happens.
 JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
                       const TableProfile& profile, ProgressView& view, UserMessages& messages,

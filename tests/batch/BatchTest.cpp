@@ -6,10 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <unistd.h>
+
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -32,9 +36,12 @@ class Batch : public ::testing::Test {
 protected:
     // The program with `environment` (NAME=VALUE words), standard error
     // merged into standard output.
+    // `streams` says where its standard output and error go.
     static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments,
-                                               const std::string& environment = "") {
-        std::vector<std::string> shell = {"-c", "exec env " + environment + " \"$0\" \"$@\" 2>&1", TAVOLENE_BATCH};
+                                               const std::string& environment = "",
+                                               const std::string& streams = "2>&1") {
+        std::vector<std::string> shell = {"-c", "exec env " + environment + " \"$0\" \"$@\" " + streams,
+                                          TAVOLENE_BATCH};
         shell.insert(shell.end(), arguments.begin(), arguments.end());
         return std::make_unique<ChildProcess>(shell, "/bin/sh");
     }
@@ -46,8 +53,9 @@ protected:
         return run;
     }
 
-    static BatchRun batch(const std::vector<std::string>& arguments, const std::string& environment = "") {
-        return finish(*start(arguments, environment));
+    static BatchRun batch(const std::vector<std::string>& arguments, const std::string& environment = "",
+                          const std::string& streams = "2>&1") {
+        return finish(*start(arguments, environment, streams));
     }
 
     std::string central(const std::string& name) {
@@ -69,10 +77,15 @@ protected:
 };
 
 TEST_F(Batch, BadArgumentsGiveOneLineAndStatus3WithoutOpeningAnyDatabase) {
-    const std::string list = dir.file("bad.list"), empty = dir.file("empty.list");
-    central("central.fb");
+    const std::string list = dir.file("bad.list"), empty = dir.file("empty.list"), good = dir.file("good.list");
+    const std::string big = dir.file("big.list"), linkToList = dir.file("link.json");
+    const std::string centralPath = central("central.fb");
     std::ofstream(list) << "# branches\nfilial.fb 01\nfilial.fb\n";
     std::ofstream(empty) << "# nothing yet\n\n";
+    std::ofstream(good) << dir.file("filial.fb") << " 01\n";
+    std::ofstream(big) << std::string(1024 * 1024 + 1, '#');
+    ASSERT_EQ(::symlink(good.c_str(), linkToList.c_str()), 0);
+    const long long centralSize = std::filesystem::file_size(centralPath);
     // A central database that does not exist: opening it would print the
     // central refusal instead of the expected line.
     const struct {
@@ -90,7 +103,21 @@ TEST_F(Batch, BadArgumentsGiveOneLineAndStatus3WithoutOpeningAnyDatabase) {
         {{"--branch", dir.path() + "/./central.fb=01"},
          "branch \"" + dir.path() + "/./central.fb\" is the central database",
          "central.fb"},
+        {{"--password", "s3cr3t", "--branch", "f.fb=01"}, "there is no --password option"},
+        {{"--branch", "f.fb=01", "--password=s3cr3t"}, "there is no --password option"},
+        {{"--list", "/dev/zero"}, "cannot read the list file \"/dev/zero\": not a regular file"},
+        {{"--list", big}, "cannot read the list file \"" + big + "\": larger than 1024 KiB"},
+        {{"--branch", "f.fb=01", "--report", dir.path() + "/./central.fb"},
+         "--report \"" + dir.path() + "/./central.fb\" is the central database",
+         "central.fb"},
+        {{"--list", good, "--report", linkToList}, "--report \"" + linkToList + "\" is the list file"},
+        {{"--branch", dir.file("filial.fb") + "=01", "--report", dir.file("filial.fb")}, 
+         "--report \"" + dir.file("filial.fb") + "\" is the branch database"},
+        {{"--branch", "f.fb=01", "--report", dir.path()}, "--report \"" + dir.path() + "\" exists and is not a regular file"},
+        {{"--branch", "f.fb=01", "--report", dir.file("no/run.json")}, "cannot write the report file \"" + dir.file("no/run.json") + "\""},
+        {{"--branch", "f.fb=01\x1b[2J"}, "--branch \"f.fb=01\\x1b[2J\": company code \"01\\x1b[2J\" is not one of 00 to 04"},
     };
+    std::ofstream(dir.file("filial.fb")) << "not a database";
     for (const auto& [arguments, line, centralName] : cases) {
         std::vector<std::string> all = {"--central", dir.file(centralName)};
         all.insert(all.end(), arguments.begin(), arguments.end());
@@ -98,7 +125,15 @@ TEST_F(Batch, BadArgumentsGiveOneLineAndStatus3WithoutOpeningAnyDatabase) {
         EXPECT_EQ(run.status, 3) << line;
         EXPECT_EQ(run.lines("\n"), 1) << run.output;
         EXPECT_NE(run.output.find("tavolene-batch: " + line), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("s3cr3t"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
     }
+    // Nothing refused was written over.
+    EXPECT_EQ(std::filesystem::file_size(centralPath), centralSize);
+    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 0);
+    EXPECT_EQ(std::filesystem::file_size(good), dir.file("filial.fb").size() + 4);
+    EXPECT_EQ(std::filesystem::file_size(dir.file("filial.fb")), 14u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no")));
 }
 
 TEST_F(Batch, ExitStatusTellsHowTheRunEnded) {
@@ -106,27 +141,55 @@ TEST_F(Batch, ExitStatusTellsHowTheRunEnded) {
     makeBranch(good, "01", 1, "G");
     makeBranch(refused, "02", 3, "R");
     testsupport::createDatabase(noTables, "");
+    // The job fails on its first row, which it has read.
+    const std::string noKey = dir.file("no-key.fb"), bomList = dir.file("bom.list");
+    testsupport::createBranchDatabase(noKey);
+    testsupport::executeScript(noKey, "ALTER TABLE DOCUREC DROP CONSTRAINT PK_DOCUREC; ALTER TABLE DOCUREC DROP CODDOCTO;");
+    testsupport::insertRows(noKey, "DOCUREC", {testsupport::documentRow("01", "x").remove("CODDOCTO")});
+    std::ofstream(bomList) << "\xEF\xBB\xBF" << good << " 01\n";
+    const std::string oneRefused = dir.file("one.fb");
+    makeBranch(oneRefused, "03", 2, "S");
+    const std::string gone = dir.file("gone.fb"), odd = dir.file("odd\x1b[2J\t.fb");
     const std::string target = central("central.fb");
     const struct {
         std::vector<std::string> branches;
         int status;
-        std::string line;  // shown once
+        std::string line;                   // shown once
+        std::vector<std::string> more = {};  // other arguments
     } cases[] = {
         {{good + "=01"}, 0, "Done: every row written."},
         {{good + "=01", refused + "=02"}, 1, "DOCUREC: Documento = R0002 Erro: Operation violates CHECK constraint"},
         {{dir.file("gone.fb") + "=01", good + "=01"}, 1, "Erro ao conectar no banco de dados: " + dir.file("gone.fb")},
         {{good + "=01", noTables + "=01"}, 2, "Erro ao converter os dados! Motivo: " + noTables + " (DOCUREC)"},
+        {{good + "=01", noKey + "=01"}, 2, "Ended by the failure of the DOCUREC job of " + noKey},
+        {{}, 0, "Done: every row written.", {"--list", bomList}},
+        {{gone + "=01", gone + "=02", good + "=01"}, 1, "Done with errors: 0 rows not written, 1 branch database not"},
+        {{oneRefused + "=03"}, 1, "Done with errors: 1 row not written, 0 branch databases not opened."},
+        {{odd + "=01"}, 1, "Erro ao conectar no banco de dados: " + dir.file("odd\\x1b[2J\\t.fb") + " Motivo: "},
     };
-    for (const auto& [branches, status, line] : cases) {
-        std::vector<std::string> arguments = {"--central", target};
+    for (const auto& [branches, status, line, more] : cases) {
+        std::vector<std::string> arguments = {"--central", target, "--report", dir.file("run.json")};
         for (const std::string& branch : branches) arguments.insert(arguments.end(), {"--branch", branch});
+        arguments.insert(arguments.end(), more.begin(), more.end());
         const BatchRun run = batch(arguments);
         EXPECT_EQ(run.status, status) << run.output;
         EXPECT_EQ(run.lines(line), 1) << run.output;
         EXPECT_EQ(run.lines("\nTotal "), 1) << run.output;
+        EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
+        // The report's totals are the printed Total's, a failed job's rows included.
+        long read = -1, written = -1, failed = -1;
+        std::istringstream(run.output.substr(run.output.find("\nTotal ") + 7)) >> read >> written >> failed;
+        const auto report = nlohmann::json::parse(std::ifstream(dir.file("run.json")));
+        EXPECT_EQ(report["totals"]["read"], read) << line;
+        EXPECT_EQ(report["totals"]["written"], written) << line;
+        EXPECT_EQ(report["totals"]["failed"], failed) << line;
     }
     const BatchRun refusedCentral = batch({"--central", dir.file("nowhere.fb"), "--branch", good + "=01"});
     EXPECT_EQ(refusedCentral.status, 3);
+    // --check tells a branch not opened on standard error too, as a run does.
+    const BatchRun checked = batch({"--check", "--central", target, "--branch", gone + "=01"}, "", "2>&1 >/dev/null");
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_EQ(checked.lines("Erro ao conectar no banco de dados: " + gone + " Motivo: "), 1) << checked.output;
     EXPECT_EQ(refusedCentral.output.rfind("Não foi possível conectar ao banco de dados Centralizador Motivo: ", 0), 0u)
         << refusedCentral.output;
 }
@@ -209,6 +272,8 @@ TEST_F(Batch, StoppedBySigintOrKilledKeepsWholeRowsAndARerunConverges) {
             EXPECT_EQ(report["signal"], "SIGINT");
             continue;
         }
+        // Killed midway, the run left the report before it whole.
+        EXPECT_EQ(nlohmann::json::parse(std::ifstream(dir.file("run.json")))["signal"], "SIGINT");
         EXPECT_EQ(batch(into(target, "100")).status, 1);
         expectSameTables(clean, target);
     }
@@ -251,6 +316,50 @@ TEST_F(Batch, SilentBranchServerIsWaitedForOnceAndAStopDuringItsAttachEndsTheRun
         EXPECT_EQ(run.lines(c.summary), 1) << run.output;
         EXPECT_EQ(nlohmann::json::parse(std::ifstream(dir.file("run.json")))["jobs"].size(), 1u);
     }
+}
+
+// Output nobody reads any more, and a report that cannot take the place of
+// its target, change nothing about the conversion; the exit status tells.
+TEST_F(Batch, AClosedOutputPipeOrAnUnwritableReportNeverStopsTheRun) {
+    const std::string branch = dir.file("filial.fb"), report = dir.file("run.json");
+    makeBranch(branch, "01", 3, "P");
+    // Document P0003 takes a second: the reader is gone by then.
+    const auto slow = [&](const std::string& path) {
+        testsupport::execute(path,
+                             "CREATE TRIGGER TG_SLOW FOR DOCUREC BEFORE INSERT OR UPDATE AS "
+                             "DECLARE I INTEGER = 0; BEGIN IF (NEW.CODDOCTO = 'P0003') THEN "
+                             "WHILE (I < 2000000) DO I = I + 1; END");
+        return path;
+    };
+    const std::string refusing = slow(central("refusing.fb"));
+    const auto piped = start({"--central", refusing, "--branch", branch + "=01", "--report", report});
+    ASSERT_TRUE(piped->waitFor("DOCUREC: Documento = P0002 Erro:"));
+    piped->closeOutput();
+    EXPECT_EQ(finish(*piped).status, 1);
+    const auto written = nlohmann::json::parse(std::ifstream(report));
+    EXPECT_EQ(written["exitStatus"], 1);
+    EXPECT_EQ(written["totals"]["read"], 6);
+    EXPECT_EQ(written["totals"]["failed"], 2);
+
+    // The target becomes a folder while the run goes on: the rename fails.
+    const std::string plainCentral = dir.file("plain.fb");
+    testsupport::createCentralDatabase(plainCentral);
+    const auto child = start({"--central", slow(plainCentral), "--branch", branch + "=01", "--report", report});
+    // Once its temporary file is there, the report's path is taken.
+    const auto temporaryFileMade = [&] {
+        for (const auto& file : std::filesystem::directory_iterator(dir.path()))
+            if (file.path().filename().string().rfind(".run.json.", 0) == 0) return true;
+        return false;
+    };
+    for (int wait = 0; wait < 100 && !temporaryFileMade(); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::filesystem::remove(report);
+    std::filesystem::create_directory(report);
+    const BatchRun run = finish(*child);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(run.lines("Done: every row written."), 1) << run.output;
+    EXPECT_EQ(run.lines("tavolene-batch: the report file \"" + report + "\" was not written (rename): Is a directory"), 1)
+        << run.output;
 }
 
 }  // namespace

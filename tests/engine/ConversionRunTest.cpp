@@ -225,10 +225,15 @@ TEST_F(ConversionRun, LostCentralConnectionEndsTheRunOnceAndARerunCompletes) {
         transfer::runConversion(connections(), list, view, view);
         FAIL() << "the run went on without its central database";
     } catch (const transfer::ConversionError& error) {
-        EXPECT_EQ(
-            std::string(error.what()).rfind("Erro ao converter os dados! Motivo: " + branchPath + " (DOCUREC): ", 0),
-            0u)
+        // The central attachment failed, not the branch file the job read.
+        EXPECT_EQ(std::string(error.what())
+                      .rfind("Erro ao converter os dados! Motivo: conexão com o banco de dados Centralizador perdida: ",
+                             0),
+                  0u)
             << error.what();
+        // What the job had done travels with the failure.
+        EXPECT_EQ(error.tally.written, testsupport::countRows(centralPath, "DOCUREC"));
+        EXPECT_EQ(error.tally.read, error.tally.written + 1);
     }
     EXPECT_TRUE(view.log.empty()) << view.log.front();
     const long long kept = testsupport::countRows(centralPath, "DOCUREC");

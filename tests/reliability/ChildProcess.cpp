@@ -84,6 +84,11 @@ void ChildProcess::writeLine(const std::string& line) {
         throw std::runtime_error("cannot write to the child");
 }
 
+void ChildProcess::closeOutput() {
+    close(fromChild_);
+    fromChild_ = -1;
+}
+
 void ChildProcess::kill(int signal) { ::kill(pid_, signal); }
 
 int ChildProcess::wait() {

@@ -37,6 +37,8 @@ public:
     // Reads lines until one starts with `prefix`; false when the output ends first.
     bool waitFor(const std::string& prefix, std::string* line = nullptr);
     void writeLine(const std::string& line);
+    // Closes the reading end of its output, as a reader that went away does.
+    void closeOutput();
     void kill(int signal);
     // Waits for the end; the raw wait status.
     int wait();
