@@ -29,12 +29,16 @@ Exit status:
   0    every row written, every branch opened
   1    some rows failed or a branch could not be opened; the run went on
   2    a table job failed and ended the run
-  3    bad arguments, or the central database could not be opened; nothing written
+  3    bad arguments (a --report naming a file the run reads included), or the
+       central database could not be opened; nothing written
   130  stopped by SIGINT, 143 stopped by SIGTERM, after the row in hand (an
        attach in progress is broken off); what was done is committed and the
        summary printed
 A call that waits 120 s on a server that does not answer ends its table job
 as a lost connection (status 2).
+A --report file that could not be written raises the status to at least 1,
+with the reason on standard error; the report replaces its file by a rename,
+whole or not at all.
 With --check: 0 in sync, 1 differences found or a branch not opened, 2 a
 failure ended the check, 3 as above. With --verify, the higher of the run's
 status and the check's.)";

@@ -21,10 +21,10 @@ struct Entry {
 // environment only, so that it never shows in the process's arguments.
 struct Arguments {
     std::string central;
-    std::vector<Entry> entries;  // in the order given, --branch and --list entries mixed as given
+    std::vector<Entry> entries;          // in the order given, --branch and --list entries mixed as given
     std::vector<std::string> listFiles;  // the --list files read
-    int commitEvery = 1;         // rows per central commit; 1 is the window's commit per row
-    int connectTimeoutSeconds = 15;  // wait for a server's first answer at each attach
+    int commitEvery = 1;                 // rows per central commit; 1 is the window's commit per row
+    int connectTimeoutSeconds = 15;      // wait for a server's first answer at each attach
     std::optional<std::string> role;
     std::string reportPath;  // empty: no JSON report
     bool quiet = false;      // no progress line even on a terminal

@@ -157,8 +157,7 @@ std::string verdictLine(const TableCheck& table) {
     return line;
 }
 
-CheckReport::CheckReport(std::ostream& out, bool keepAll, std::function<bool()> stop,
-                         transfer::UserMessages* messages)
+CheckReport::CheckReport(std::ostream& out, bool keepAll, std::function<bool()> stop, transfer::UserMessages* messages)
     : out_(out), stop_(std::move(stop)), messages_(messages) {
     if (keepAll) {
         spill_.reset(std::tmpfile());

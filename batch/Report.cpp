@@ -132,14 +132,10 @@ std::string reportJson(const RunRecord& record, int exitStatus) {
         read += job->tally.read;
         written += job->tally.written;
         failed += job->tally.failed;
-        failedJob = {{"database", job->banco},
-                     {"code", job->empresa},
-                     {"table", job->table},
-                     {"read", job->tally.read},
-                     {"written", job->tally.written},
-                     {"failed", job->tally.failed},
-                     {"message", job->message},
-                     {"failures", failuresJson(job->tally)}};
+        failedJob = {{"database", job->banco},        {"code", job->empresa},
+                     {"table", job->table},           {"read", job->tally.read},
+                     {"written", job->tally.written}, {"failed", job->tally.failed},
+                     {"message", job->message},       {"failures", failuresJson(job->tally)}};
     }
     Json report = {
         {"program", "tavolene-batch"},

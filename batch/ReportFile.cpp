@@ -39,8 +39,8 @@ ReportFile::ReportFile(const std::string& path) : target_(followed(path)) {
     std::string pattern = folder + "/." + name + ".XXXXXX";
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0)
-        throw ReportFileError("cannot write the report file \"" + path + "\" in \"" + folder + "\": " +
-                              reasonOf(errno));
+        throw ReportFileError("cannot write the report file \"" + path + "\" in \"" + folder +
+                              "\": " + reasonOf(errno));
     temporary_ = pattern;
     // The permissions a new file gets here, not mkstemp's owner-only ones.
     const mode_t mask = ::umask(0);

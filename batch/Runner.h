@@ -16,7 +16,7 @@ struct FailedJob {
     std::string banco;
     std::string empresa;
     std::string table;
-    std::string message;      // the engine's job failure text
+    std::string message;        // the engine's job failure text
     transfer::CopyTally tally;  // read, written and failed before the failure
 };
 

@@ -45,7 +45,8 @@ std::string oneLine(const std::string& text) {
             line += escaped;
         } else if (byte == 0xC2 && i + 1 < shown.size() && static_cast<unsigned char>(shown[i + 1]) < 0xA0) {
             // U+0080..U+009F: C1 controls, which some terminals obey.
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(shown[++i])));
+            std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                          static_cast<unsigned>(static_cast<unsigned char>(shown[++i])));
             line += escaped;
         } else {
             line += shown[i];

@@ -58,9 +58,9 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
         branch.open();
         if (!branch.isEmpty()) copyRows(central, branch, profile, view, policy, result.tally);
     } catch (const CentralConnectionLost& failure) {
-        throw ConversionError(std::string("Erro ao converter os dados! Motivo: ") + kCentralPerdido + ": " +
-                                  displayText(failure.what()),
-                              result.tally);
+        throw ConversionError(
+            std::string("Erro ao converter os dados! Motivo: ") + kCentralPerdido + ": " + displayText(failure.what()),
+            result.tally);
     } catch (const std::exception& failure) {
         // With many branches in the list, the file and table say where the
         // run stopped.

@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <unistd.h>
-
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -111,11 +109,14 @@ TEST_F(Batch, BadArgumentsGiveOneLineAndStatus3WithoutOpeningAnyDatabase) {
          "--report \"" + dir.path() + "/./central.fb\" is the central database",
          "central.fb"},
         {{"--list", good, "--report", linkToList}, "--report \"" + linkToList + "\" is the list file"},
-        {{"--branch", dir.file("filial.fb") + "=01", "--report", dir.file("filial.fb")}, 
+        {{"--branch", dir.file("filial.fb") + "=01", "--report", dir.file("filial.fb")},
          "--report \"" + dir.file("filial.fb") + "\" is the branch database"},
-        {{"--branch", "f.fb=01", "--report", dir.path()}, "--report \"" + dir.path() + "\" exists and is not a regular file"},
-        {{"--branch", "f.fb=01", "--report", dir.file("no/run.json")}, "cannot write the report file \"" + dir.file("no/run.json") + "\""},
-        {{"--branch", "f.fb=01\x1b[2J"}, "--branch \"f.fb=01\\x1b[2J\": company code \"01\\x1b[2J\" is not one of 00 to 04"},
+        {{"--branch", "f.fb=01", "--report", dir.path()},
+         "--report \"" + dir.path() + "\" exists and is not a regular file"},
+        {{"--branch", "f.fb=01", "--report", dir.file("no/run.json")},
+         "cannot write the report file \"" + dir.file("no/run.json") + "\""},
+        {{"--branch", "f.fb=01\x1b[2J"},
+         "--branch \"f.fb=01\\x1b[2J\": company code \"01\\x1b[2J\" is not one of 00 to 04"},
     };
     std::ofstream(dir.file("filial.fb")) << "not a database";
     for (const auto& [arguments, line, centralName] : cases) {
@@ -144,7 +145,8 @@ TEST_F(Batch, ExitStatusTellsHowTheRunEnded) {
     // The job fails on its first row, which it has read.
     const std::string noKey = dir.file("no-key.fb"), bomList = dir.file("bom.list");
     testsupport::createBranchDatabase(noKey);
-    testsupport::executeScript(noKey, "ALTER TABLE DOCUREC DROP CONSTRAINT PK_DOCUREC; ALTER TABLE DOCUREC DROP CODDOCTO;");
+    testsupport::executeScript(noKey,
+                               "ALTER TABLE DOCUREC DROP CONSTRAINT PK_DOCUREC; ALTER TABLE DOCUREC DROP CODDOCTO;");
     testsupport::insertRows(noKey, "DOCUREC", {testsupport::documentRow("01", "x").remove("CODDOCTO")});
     std::ofstream(bomList) << "\xEF\xBB\xBF" << good << " 01\n";
     const std::string oneRefused = dir.file("one.fb");
@@ -154,7 +156,7 @@ TEST_F(Batch, ExitStatusTellsHowTheRunEnded) {
     const struct {
         std::vector<std::string> branches;
         int status;
-        std::string line;                   // shown once
+        std::string line;                    // shown once
         std::vector<std::string> more = {};  // other arguments
     } cases[] = {
         {{good + "=01"}, 0, "Done: every row written."},
@@ -358,7 +360,8 @@ TEST_F(Batch, AClosedOutputPipeOrAnUnwritableReportNeverStopsTheRun) {
     const BatchRun run = finish(*child);
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_EQ(run.lines("Done: every row written."), 1) << run.output;
-    EXPECT_EQ(run.lines("tavolene-batch: the report file \"" + report + "\" was not written (rename): Is a directory"), 1)
+    EXPECT_EQ(run.lines("tavolene-batch: the report file \"" + report + "\" was not written (rename): Is a directory"),
+              1)
         << run.output;
 }
 

@@ -226,10 +226,10 @@ TEST_F(ConversionRun, LostCentralConnectionEndsTheRunOnceAndARerunCompletes) {
         FAIL() << "the run went on without its central database";
     } catch (const transfer::ConversionError& error) {
         // The central attachment failed, not the branch file the job read.
-        EXPECT_EQ(std::string(error.what())
-                      .rfind("Erro ao converter os dados! Motivo: conexão com o banco de dados Centralizador perdida: ",
-                             0),
-                  0u)
+        EXPECT_EQ(
+            std::string(error.what())
+                .rfind("Erro ao converter os dados! Motivo: conexão com o banco de dados Centralizador perdida: ", 0),
+            0u)
             << error.what();
         // What the job had done travels with the failure.
         EXPECT_EQ(error.tally.written, testsupport::countRows(centralPath, "DOCUREC"));

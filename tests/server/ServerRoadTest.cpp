@@ -313,10 +313,10 @@ TEST_F(ServerRoad, ServerKilledMidRunEndsTheRunOnceAndARerunConverges) {
         ADD_FAILURE() << "the run went on without its server";
     } catch (const transfer::ConversionError& failure) {
         // The central database is the one on the server.
-        EXPECT_EQ(std::string(failure.what())
-                      .rfind("Erro ao converter os dados! Motivo: conexão com o banco de dados Centralizador perdida: ",
-                             0),
-                  0u)
+        EXPECT_EQ(
+            std::string(failure.what())
+                .rfind("Erro ao converter os dados! Motivo: conexão com o banco de dados Centralizador perdida: ", 0),
+            0u)
             << failure.what();
         EXPECT_GE(failure.tally.written, 48);
     }
