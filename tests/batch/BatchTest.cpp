@@ -293,7 +293,7 @@ TEST_F(Batch, SilentBranchServerIsWaitedForOnceAndAStopDuringItsAttachEndsTheRun
         int signal;  // 0: none, the connect timeout runs out
         int status;
         const char* summary;
-    } cases[] = {{0, 1, "1 branch databases not opened"},
+    } cases[] = {{0, 1, "1 branch database not opened"},
                  {SIGTERM, 143, "Stopped by SIGTERM"},
                  {SIGINT, 130, "Stopped by SIGINT"}};
     for (const auto& c : cases) {
