@@ -321,32 +321,38 @@ void TForm1::DBGrid1KeyDown(int Key) {
 
 void TForm1::imgConverterClick() {
     mLog->clear();
-    // The embedded engine locks a file for the process that has it open: an
-    // idle window holds none, however the run ends.
+    // The embedded engine locks a file for the process that has it open: the
+    // window lets go of both before any box waits for the user (the end box
+    // may wait all night), and an idle window holds none, however the run ends.
     struct ReleaseFiles {
         TForm1& window;
-        ~ReleaseFiles() {
-            window.conexaoFilial.drop();
-            window.conexaoCentralizador.drop();
-        }
-    } releaseFiles{*this};
+        ~ReleaseFiles() { window.releaseFiles(); }
+    } releaseOnLeaving{*this};
     if (!transfer::ConectaBancoCentralizador(conexaoCentralizador, edtCentralizador->text().toStdString(), *dialogs_))
         return;
     if (cdsBancos->count() == 0) {
+        releaseFiles();
         dialogs_->warning(kListaVazia);
         return;
     }
     HabilitaBotoes(false);
     running_ = true;
+    transfer::RunSummary summary;
     try {
-        const transfer::RunSummary summary =
-            transfer::runConversion({conexaoCentralizador, conexaoFilial}, *cdsBancos, *this, *dialogs_);
-        showRunEnd(summary);
+        summary = transfer::runConversion({conexaoCentralizador, conexaoFilial}, *cdsBancos, *this, *dialogs_);
     } catch (...) {
+        releaseFiles();
         finishRun();
-        throw;
+        throw;  // to the failure box
     }
+    releaseFiles();
+    showRunEnd(summary);
     finishRun();
+}
+
+void TForm1::releaseFiles() noexcept {
+    conexaoFilial.drop();
+    conexaoCentralizador.drop();
 }
 
 void TForm1::showRunEnd(const transfer::RunSummary& summary) {
@@ -384,8 +390,7 @@ void TForm1::HabilitaBotoes(bool bln) {
     // the next control in tab order (the central path, its text selected).
     if (!bln && std::find(commands.begin(), commands.end(), focusWidget()) != commands.end())
         setFocus(Qt::OtherFocusReason);
-    for (QWidget* control : commands)
-        control->setEnabled(bln);
+    for (QWidget* control : commands) control->setEnabled(bln);
 }
 
 void TForm1::limpaTela() {

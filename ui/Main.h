@@ -93,6 +93,8 @@ private:
     void showFailure(const QString& message);
     void showRunEnd(const transfer::RunSummary& summary);
     void finishRun();
+    // Detaches both connections, so other programs can open their files.
+    void releaseFiles() noexcept;
 
     std::unique_ptr<Dialogs> dialogs_;
     db::Connection conexaoCentralizador;
