@@ -240,6 +240,30 @@ private slots:
         QCOMPARE(colours, (QList<QColor>{kHighlight, kHighlight, kHighlight, kRest}));
     }
 
+    // A click on the focused panel's picture opens a real box; the pointer
+    // stays on the picture, or moves to the log while the box is up.
+    void hoverColourOutlastsABoxOpenedByAClick() {
+        for (const bool pointerLeaves : {false, true}) {
+            WindowHarness form;
+            QVERIFY(form.showActive());
+            QTest::mouseMove(form.picture("imgAbrirBdFilial"));
+            QList<QColor> colours;  // while the box is up, after it
+            form.dialogs->onBox = [&](const uitest::Box&) {
+                QMessageBox box(form.window.get());
+                QTimer::singleShot(0, &box, [&] {
+                    colours << form.panel("pnlAbrirOrigem")->color();
+                    if (pointerLeaves) QCursor::setPos(form.mLog()->mapToGlobal(QPoint(5, 5)));
+                    box.accept();
+                });
+                box.exec();
+                QVERIFY(form.showActive());  // as the desktop does when the box closes
+            };
+            WindowHarness::click(form.picture("imgAbrirBdFilial"));  // no company code: a box
+            colours << form.panel("pnlAbrirOrigem")->color();
+            QCOMPARE(colours, (QList<QColor>{kHighlight, pointerLeaves ? kRest : kHighlight}));
+        }
+    }
+
     void gridKeepsTabWhenItHasEntries() {
         WindowHarness form;
         form.list().append(QStringLiteral("/a.fb"), QStringLiteral("00"));
