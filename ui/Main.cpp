@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QScreen>
 #include <algorithm>
 #include <exception>
@@ -16,6 +15,7 @@
 #include "ui/BranchGrid.h"
 #include "ui/BranchListModel.h"
 #include "ui/FailureText.h"
+#include "ui/Gauge.h"
 #include "ui/KeyPreview.h"
 #include "ui/PanelButton.h"
 #include "ui/ProgressLabel.h"
@@ -132,14 +132,11 @@ void TForm1::createLabelsAndProgress() {
     Label5 = createLabel(this, "Label5", QStringLiteral("Banco de Dados Filial"), QRect(24, 131, 117, 13));
     Label6 = createLabel(this, "Label6", QStringLiteral("Banco de Dados Centralizador"), QRect(24, 88, 168, 13));
 
-    barra = new QProgressBar(this);
+    barra = new Gauge(this);
     barra->setObjectName(QStringLiteral("barra"));
     barra->setGeometry(27, 492, 452, 19);
     barra->setRange(0, gaugeMaximum_);
     barra->setValue(50);
-    barra->setFormat(QStringLiteral("%p%"));
-    barra->setAlignment(Qt::AlignCenter);
-    barra->setTextVisible(true);
     QPalette gaugeColours = barra->palette();
     gaugeColours.setColor(QPalette::Highlight, kVermelho);
     gaugeColours.setColor(QPalette::Base, Qt::white);
@@ -409,8 +406,7 @@ void TForm1::setProgressText(const std::string& text) {
 }
 
 void TForm1::setGaugeMaximum(int maximum) {
-    // A bar whose maximum equals its minimum would turn into a busy
-    // indicator; with nothing to count it keeps a range of one and shows 0%.
+    // With nothing to count the gauge keeps a range of one and shows 0%.
     gaugeMaximum_ = std::max(maximum, 0);
     const int position = std::clamp(barra->value(), 0, gaugeMaximum_);
     barra->setRange(0, std::max(gaugeMaximum_, 1));
