@@ -482,6 +482,26 @@ private slots:
         QCOMPARE(form.barra()->text(), QStringLiteral("0%"));
     }
 
+    // Each step of the bar is on the screen at once, without a turn of the event loop.
+    void gaugeShowsEachStepAtOnce() {
+        WindowHarness form;
+        QVERIFY(form.showActive());
+        form.window->setGaugeMaximum(4);
+        QCoreApplication::processEvents();
+        const auto shown = [&](int x) {
+            return form.window->screen()
+                ->grabWindow(form.window->winId(), 27 + x, 494, 1, 1)
+                .toImage()
+                .pixelColor(0, 0);
+        };
+        for (int step = 1; step <= 4; ++step) {
+            form.window->stepGauge();
+            const int edge = 1 + 450 * step / 4;  // right of the bar, inside the border
+            QCOMPARE(shown(edge - 1), kRest.rgb());
+            QCOMPARE(shown(edge), step < 4 ? qRgb(255, 255, 255) : form.barra()->palette().color(QPalette::Mid).rgb());
+        }
+    }
+
     // The central database choice.
     void chooseCentralOrCancel() {
         WindowHarness form;
