@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QScreen>
 #include <algorithm>
 #include <exception>
@@ -16,6 +15,7 @@
 #include "ui/BranchGrid.h"
 #include "ui/BranchListModel.h"
 #include "ui/FailureText.h"
+#include "ui/Gauge.h"
 #include "ui/KeyPreview.h"
 #include "ui/PanelButton.h"
 #include "ui/ProgressLabel.h"
@@ -132,14 +132,11 @@ void TForm1::createLabelsAndProgress() {
     Label5 = createLabel(this, "Label5", QStringLiteral("Banco de Dados Filial"), QRect(24, 131, 117, 13));
     Label6 = createLabel(this, "Label6", QStringLiteral("Banco de Dados Centralizador"), QRect(24, 88, 168, 13));
 
-    barra = new QProgressBar(this);
+    barra = new Gauge(this);
     barra->setObjectName(QStringLiteral("barra"));
     barra->setGeometry(27, 492, 452, 19);
     barra->setRange(0, gaugeMaximum_);
     barra->setValue(50);
-    barra->setFormat(QStringLiteral("%p%"));
-    barra->setAlignment(Qt::AlignCenter);
-    barra->setTextVisible(true);
     QPalette gaugeColours = barra->palette();
     gaugeColours.setColor(QPalette::Highlight, kVermelho);
     gaugeColours.setColor(QPalette::Base, Qt::white);
@@ -321,32 +318,38 @@ void TForm1::DBGrid1KeyDown(int Key) {
 
 void TForm1::imgConverterClick() {
     mLog->clear();
-    // The embedded engine locks a file for the process that has it open: an
-    // idle window holds none, however the run ends.
+    // The embedded engine locks a file for the process that has it open: the
+    // window lets go of both before any box waits for the user (the end box
+    // may wait all night), and an idle window holds none, however the run ends.
     struct ReleaseFiles {
         TForm1& window;
-        ~ReleaseFiles() {
-            window.conexaoFilial.drop();
-            window.conexaoCentralizador.drop();
-        }
-    } releaseFiles{*this};
+        ~ReleaseFiles() { window.releaseFiles(); }
+    } releaseOnLeaving{*this};
     if (!transfer::ConectaBancoCentralizador(conexaoCentralizador, edtCentralizador->text().toStdString(), *dialogs_))
         return;
     if (cdsBancos->count() == 0) {
+        releaseFiles();
         dialogs_->warning(kListaVazia);
         return;
     }
     HabilitaBotoes(false);
     running_ = true;
+    transfer::RunSummary summary;
     try {
-        const transfer::RunSummary summary =
-            transfer::runConversion({conexaoCentralizador, conexaoFilial}, *cdsBancos, *this, *dialogs_);
-        showRunEnd(summary);
+        summary = transfer::runConversion({conexaoCentralizador, conexaoFilial}, *cdsBancos, *this, *dialogs_);
     } catch (...) {
+        releaseFiles();
         finishRun();
-        throw;
+        throw;  // to the failure box
     }
+    releaseFiles();
+    showRunEnd(summary);
     finishRun();
+}
+
+void TForm1::releaseFiles() noexcept {
+    conexaoFilial.drop();
+    conexaoCentralizador.drop();
 }
 
 void TForm1::showRunEnd(const transfer::RunSummary& summary) {
@@ -384,8 +387,7 @@ void TForm1::HabilitaBotoes(bool bln) {
     // the next control in tab order (the central path, its text selected).
     if (!bln && std::find(commands.begin(), commands.end(), focusWidget()) != commands.end())
         setFocus(Qt::OtherFocusReason);
-    for (QWidget* control : commands)
-        control->setEnabled(bln);
+    for (QWidget* control : commands) control->setEnabled(bln);
 }
 
 void TForm1::limpaTela() {
@@ -404,8 +406,7 @@ void TForm1::setProgressText(const std::string& text) {
 }
 
 void TForm1::setGaugeMaximum(int maximum) {
-    // A bar whose maximum equals its minimum would turn into a busy
-    // indicator; with nothing to count it keeps a range of one and shows 0%.
+    // With nothing to count the gauge keeps a range of one and shows 0%.
     gaugeMaximum_ = std::max(maximum, 0);
     const int position = std::clamp(barra->value(), 0, gaugeMaximum_);
     barra->setRange(0, std::max(gaugeMaximum_, 1));

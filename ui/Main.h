@@ -12,12 +12,12 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
-class QProgressBar;
 
 namespace ui {
 
 class BranchGrid;
 class BranchListModel;
+class Gauge;
 class KeyPreview;
 class PanelButton;
 class PanelPicture;
@@ -93,6 +93,8 @@ private:
     void showFailure(const QString& message);
     void showRunEnd(const transfer::RunSummary& summary);
     void finishRun();
+    // Detaches both connections, so other programs can open their files.
+    void releaseFiles() noexcept;
 
     std::unique_ptr<Dialogs> dialogs_;
     db::Connection conexaoCentralizador;
@@ -109,7 +111,7 @@ private:
     QLabel* Label1 = nullptr;
     QLabel* Label3 = nullptr;
     ProgressLabel* lblProgresso = nullptr;
-    QProgressBar* barra = nullptr;
+    Gauge* barra = nullptr;
     QLineEdit* edtCentralizador = nullptr;
     QLineEdit* edtFilial = nullptr;
     QComboBox* cbEmpresa = nullptr;

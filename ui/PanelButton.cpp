@@ -1,5 +1,7 @@
 #include "ui/PanelButton.h"
 
+#include <QApplication>
+#include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -40,9 +42,30 @@ void PanelPicture::mouseReleaseEvent(QMouseEvent* event) {
     if (click) emit clicked();
 }
 
-void PanelPicture::enterEvent(QEnterEvent*) { emit mouseEntered(); }
+void PanelPicture::enterEvent(QEnterEvent*) {
+    hovered_ = true;
+    emit mouseEntered();
+}
 
-void PanelPicture::leaveEvent(QEvent*) { emit mouseLeft(); }
+void PanelPicture::leaveEvent(QEvent*) {
+    if (pointerOnThis()) return;  // a box is opening over the window
+    hovered_ = false;
+    emit mouseLeft();
+}
+
+bool PanelPicture::event(QEvent* event) {
+    // Sent to the window's widgets when its box closes, and when it is active
+    // again (before the focus returns): a pointer that moved while a box was
+    // up has left the picture.
+    const bool back = event->type() == QEvent::WindowUnblocked || event->type() == QEvent::WindowActivate;
+    if (back && hovered_ && !pointerOnThis()) {
+        hovered_ = false;
+        emit mouseLeft();
+    }
+    return Picture::event(event);
+}
+
+bool PanelPicture::pointerOnThis() const { return QApplication::widgetAt(QCursor::pos()) == this; }
 
 PanelButton::PanelButton(QWidget* parent) : QFrame(parent), picture_(new PanelPicture(this)) {
     setFrameShape(QFrame::NoFrame);
@@ -70,8 +93,11 @@ void PanelButton::mouseReleaseEvent(QMouseEvent* event) {
 
 void PanelButton::focusInEvent(QFocusEvent* event) {
     QFrame::focusInEvent(event);
+    // The window is active again and its focused control is still this one:
+    // the focus never moved, and the colour stays as the pointer left it.
+    const bool returned = focusedWhileAway_ && event->reason() == Qt::ActiveWindowFocusReason;
     focusedWhileAway_ = false;
-    emit focusEntered();
+    if (!returned) emit focusEntered();
 }
 
 void PanelButton::focusOutEvent(QFocusEvent* event) {
@@ -85,9 +111,10 @@ void PanelButton::focusOutEvent(QFocusEvent* event) {
 
 bool PanelButton::event(QEvent* event) {
     // Sent before the focus returns to the window's focused control.
-    if (event->type() == QEvent::WindowActivate && focusedWhileAway_) {
+    // When the focus does return here, focusInEvent learns it from the flag.
+    if (event->type() == QEvent::WindowActivate && focusedWhileAway_ && window()->focusWidget() != this) {
         focusedWhileAway_ = false;
-        if (window()->focusWidget() != this) emit focusExited();
+        emit focusExited();
     }
     return QFrame::event(event);
 }

@@ -26,6 +26,11 @@ private:
 
 // The picture inside a panel button: it reports clicks and the mouse
 // entering and leaving it, so the window can colour its panel.
+//
+// When one of the window's boxes opens, Qt tells the widget under the
+// pointer that the pointer left, although it did not move. That leave is not
+// reported; instead, when the box has closed, the picture reports the leave
+// if the pointer is no longer on it by then.
 class PanelPicture : public Picture {
     Q_OBJECT
 public:
@@ -41,9 +46,13 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    bool pointerOnThis() const;
+
     bool pressed_ = false;
+    bool hovered_ = false;  // the last report was an enter
 };
 
 // A flat coloured square that works as a button: it takes the focus with
@@ -52,8 +61,9 @@ private:
 // Only a focus change inside the window counts. While another window is
 // active (one of the program's own boxes, or another program) the panel stays
 // the window's focused control and gets the focus back when the window is
-// active again, so it reports no exit then; if meanwhile the window's focus
-// moved elsewhere, the exit is reported when the window is active again.
+// active again, so it reports neither an exit nor, on return, an enter; if
+// meanwhile the window's focus moved elsewhere, the exit is reported when the
+// window is active again.
 class PanelButton : public QFrame {
     Q_OBJECT
 public:

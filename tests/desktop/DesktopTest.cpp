@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -68,11 +69,17 @@ TEST(Desktop, AUserOutsideTheFirebirdGroupConvertsWhereTheEngineLocksTheFile) {
         symlink((std::string("/usr/lib/x86_64-linux-gnu/firebird/3.0/") + name).c_str(),
                 (classic + "/" + name).c_str());
 
+    // The checkout may sit where the user cannot go (a home folder of mode
+    // 0700): the user runs a copy of the window from the test's own folder.
+    const std::string driver = dir.file("tavolene_window_driver");
+    std::filesystem::copy_file(TAVOLENE_WINDOW_DRIVER, driver);
+    chmod(driver.c_str(), 0755);
+
     auto windowAsUser = [&](const std::string& configuration, const std::vector<std::string>& arguments) {
-        std::vector<std::string> command = {"-u",           kUser,          "--",
-                                            "/usr/bin/env", "HOME=" + home, "XDG_RUNTIME_DIR=" + runtime};
+        std::vector<std::string> command = {
+            "-u", kUser, "--", "/usr/bin/env", "--chdir=" + home, "HOME=" + home, "XDG_RUNTIME_DIR=" + runtime};
         if (!configuration.empty()) command.push_back("FIREBIRD=" + configuration);
-        command.push_back(TAVOLENE_WINDOW_DRIVER);
+        command.push_back(driver);
         command.insert(command.end(), arguments.begin(), arguments.end());
         return std::make_unique<ChildProcess>(command, "/usr/sbin/runuser");
     };

@@ -140,6 +140,10 @@ private slots:
         form.addBranch(filialB, 4);
         QCOMPARE(form.bancos(), (QStringList{filialA, filialB}));
 
+        // The end box may wait all night: meanwhile other programs open the files.
+        form.dialogs->onBox = [&](const uitest::Box&) {
+            verifyFilesReleased({databases.central(), filialB.toStdString()});
+        };
         RunWatch watch(form);
         bool disabledDuringRun = false;
         watch.onRow = [&](const QString&) {
@@ -188,6 +192,7 @@ private slots:
         form.mLog()->setPlainText(QStringLiteral("linha antiga"));
         if (centralChosen) form.chooseCentral(q(databases.central()));
         if (entry) form.list().append(q(databases.central()), QStringLiteral("01"));
+        form.dialogs->onBox = [&](const uitest::Box&) { verifyFilesReleased({databases.central()}); };
         convert(form);
         QCOMPARE(int(form.dialogs->boxes.size()), 1);
         QCOMPARE(form.dialogs->boxes.front().kind, kind);
@@ -223,6 +228,9 @@ private slots:
         WindowHarness form;
         form.chooseCentral(q(databases.central()));
         form.addBranch(filial, 1);
+        form.dialogs->onBox = [&](const uitest::Box&) {
+            verifyFilesReleased({databases.central(), filial.toStdString()});
+        };
         convert(form);
         QCOMPARE(form.dialogs->texts("information"), QStringList());
         QCOMPARE(form.dialogs->texts("warning"),

@@ -7,13 +7,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QTest>
 #include <memory>
 
 #include "FakeDialogs.h"
 #include "ui/BranchGrid.h"
 #include "ui/BranchListModel.h"
+#include "ui/Gauge.h"
 #include "ui/Main.h"
 #include "ui/PanelButton.h"
 
@@ -47,7 +47,7 @@ public:
     ui::BranchGrid* grid() const { return find<ui::BranchGrid>("DBGrid1"); }
     QPlainTextEdit* mLog() const { return find<QPlainTextEdit>("mLog"); }
     QLabel* lblProgresso() const { return find<QLabel>("lblProgresso"); }
-    QProgressBar* barra() const { return find<QProgressBar>("barra"); }
+    ui::Gauge* barra() const { return find<ui::Gauge>("barra"); }
     ui::BranchListModel& list() const { return window->branchList(); }
 
     // A left click in the middle of a control, as the mouse gives it.

@@ -240,6 +240,30 @@ private slots:
         QCOMPARE(colours, (QList<QColor>{kHighlight, kHighlight, kHighlight, kRest}));
     }
 
+    // A click on the focused panel's picture opens a real box; the pointer
+    // stays on the picture, or moves to the log while the box is up.
+    void hoverColourOutlastsABoxOpenedByAClick() {
+        for (const bool pointerLeaves : {false, true}) {
+            WindowHarness form;
+            QVERIFY(form.showActive());
+            QTest::mouseMove(form.picture("imgAbrirBdFilial"));
+            QList<QColor> colours;  // while the box is up, after it
+            form.dialogs->onBox = [&](const uitest::Box&) {
+                QMessageBox box(form.window.get());
+                QTimer::singleShot(0, &box, [&] {
+                    colours << form.panel("pnlAbrirOrigem")->color();
+                    if (pointerLeaves) QCursor::setPos(form.mLog()->mapToGlobal(QPoint(5, 5)));
+                    box.accept();
+                });
+                box.exec();
+                QVERIFY(form.showActive());  // as the desktop does when the box closes
+            };
+            WindowHarness::click(form.picture("imgAbrirBdFilial"));  // no company code: a box
+            colours << form.panel("pnlAbrirOrigem")->color();
+            QCOMPARE(colours, (QList<QColor>{kHighlight, pointerLeaves ? kRest : kHighlight}));
+        }
+    }
+
     void gridKeepsTabWhenItHasEntries() {
         WindowHarness form;
         form.list().append(QStringLiteral("/a.fb"), QStringLiteral("00"));
@@ -456,6 +480,26 @@ private slots:
         QCOMPARE(form.barra()->text(), QStringLiteral("0%"));
         form.window->resetGauge();
         QCOMPARE(form.barra()->text(), QStringLiteral("0%"));
+    }
+
+    // Each step of the bar is on the screen at once, without a turn of the event loop.
+    void gaugeShowsEachStepAtOnce() {
+        WindowHarness form;
+        QVERIFY(form.showActive());
+        form.window->setGaugeMaximum(4);
+        QCoreApplication::processEvents();
+        const auto shown = [&](int x) {
+            return form.window->screen()
+                ->grabWindow(form.window->winId(), 27 + x, 494, 1, 1)
+                .toImage()
+                .pixelColor(0, 0);
+        };
+        for (int step = 1; step <= 4; ++step) {
+            form.window->stepGauge();
+            const int edge = 1 + 450 * step / 4;  // right of the bar, inside the border
+            QCOMPARE(shown(edge - 1), kRest.rgb());
+            QCOMPARE(shown(edge), step < 4 ? qRgb(255, 255, 255) : form.barra()->palette().color(QPalette::Mid).rgb());
+        }
     }
 
     // The central database choice.
