@@ -13,6 +13,7 @@
 #include "db/DateTime.h"
 #include "db/Error.h"
 #include "db/Query.h"
+#include "db/SystemTables.h"
 #include "transfer/DisplayText.h"
 #include "transfer/Tables.h"
 
@@ -20,25 +21,16 @@ namespace batch {
 
 using transfer::ReadKind;
 using transfer::WriteKind;
+using db::ColumnType;
+using db::ColumnTypes;
+using db::readColumnTypes;
+using db::readPrimaryKey;
+using namespace db::field_types;
 
 namespace {
 
 // Both selects of the copy keep to one company by this column.
 constexpr std::string_view kCompanyColumn = "CODEMPRESA";
-
-// RDB$FIELDS.RDB$FIELD_TYPE codes.
-enum FieldType : int {
-    kSmallint = 7,
-    kInteger = 8,
-    kFloat = 10,
-    kDateOnly = 12,
-    kChar = 14,
-    kBigint = 16,
-    kDouble = 27,
-    kTimestamp = 35,
-    kVarchar = 37,
-    kBlob = 261,
-};
 
 std::string upper(std::string_view text) {
     std::string result(text);
@@ -63,43 +55,6 @@ std::int64_t toUnits(double value, int decimals) {
     const double scaled = value * static_cast<double>(powerOfTen(decimals));
     if (!(scaled > -9.2e18 && scaled < 9.2e18)) throw db::Error("numeric value is out of range");
     return static_cast<std::int64_t>(scaled > 0 ? scaled + 0.5 : scaled - 0.5);
-}
-
-// ---- what the databases say about a table ----------------------------------
-
-struct ColumnType {
-    int type = 0;
-    int scale = 0;
-    int byteLength = 0;
-    int collation = 0;
-};
-using ColumnTypes = std::map<std::string, ColumnType>;  // by upper-case name
-
-ColumnTypes readColumnTypes(db::Connection& connection, const std::string& table) {
-    db::Query query(connection);
-    query.addSql(
-        "SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$FIELD_TYPE, COALESCE(F.RDB$FIELD_SCALE, 0), F.RDB$FIELD_LENGTH, "
-        "COALESCE(RF.RDB$COLLATION_ID, F.RDB$COLLATION_ID, 0) "
-        "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
-        "WHERE RF.RDB$RELATION_NAME = :TABLENAME");
-    query.setText(query.paramIndex("TABLENAME"), table);
-    ColumnTypes types;
-    for (query.open(); !query.eof(); query.next())
-        types[query.asText(0)] = {query.asInteger(1), query.asInteger(2), query.asInteger(3), query.asInteger(4)};
-    return types;
-}
-
-std::vector<std::string> readPrimaryKey(db::Connection& connection, const std::string& table) {
-    db::Query query(connection);
-    query.addSql(
-        "SELECT TRIM(S.RDB$FIELD_NAME) FROM RDB$RELATION_CONSTRAINTS C "
-        "JOIN RDB$INDEX_SEGMENTS S ON S.RDB$INDEX_NAME = C.RDB$INDEX_NAME "
-        "WHERE C.RDB$RELATION_NAME = :TABLENAME AND C.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' "
-        "ORDER BY S.RDB$FIELD_POSITION");
-    query.setText(query.paramIndex("TABLENAME"), table);
-    std::vector<std::string> columns;
-    for (query.open(); !query.eof(); query.next()) columns.push_back(query.asText(0));
-    return columns;
 }
 
 // ---- one mapped column, compared as the central database holds it ---------
