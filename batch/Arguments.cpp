@@ -201,6 +201,11 @@ Parsed parseArguments(int argc, const char* const* argv, std::ostream& out, std:
                    "Rows per central commit (default 1: every row committed on its own)")
         ->type_name("N")
         ->check(wholeNumber("rows"));
+    app.add_option("--jobs", arguments.jobs,
+                   "Entries of different company codes at once, on N pairs of connections (default 1); the "
+                   "entries of one code keep their list order")
+        ->type_name("N")
+        ->check(wholeNumber("workers"));
     app.add_option("--connect-timeout", arguments.connectTimeoutSeconds,
                    "Seconds to wait for a database server's first answer at each attach (default 15); a "
                    "branch whose server does not answer is warned once and skipped")

@@ -24,6 +24,7 @@ struct Arguments {
     std::vector<Entry> entries;          // in the order given, --branch and --list entries mixed as given
     std::vector<std::string> listFiles;  // the --list files read
     int commitEvery = 1;                 // rows per central commit; 1 is the window's commit per row
+    int jobs = 1;                        // entries of different company codes at once, each on connections of its own
     int connectTimeoutSeconds = 15;      // wait for a server's first answer at each attach
     std::optional<std::string> role;
     std::string reportPath;  // empty: no JSON report

@@ -10,6 +10,7 @@
 
 #include "batch/CheckReport.h"
 #include "batch/ExitStatus.h"
+#include "batch/ParallelRun.h"
 #include "batch/Report.h"
 #include "batch/ReportFile.h"
 #include "batch/Terminal.h"
@@ -43,8 +44,17 @@ std::string environment(const char* name) {
     return value ? value : "";
 }
 
-// The window's fixed user, password and role, unless the environment (the
-// Firebird tools' own variables) or --role say otherwise.
+// VmHWM: the peak of this process image alone (ru_maxrss would also count
+// the parent's memory before exec).
+long peakResidentKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+}  // namespace
+
 void applyCredentials(db::Connection& connection, const Arguments& arguments) {
     db::ConnectionParameters& parameters = connection.parameters();
     if (const std::string user = environment("ISC_USER"); !user.empty()) parameters.setValue("User_Name", user);
@@ -57,16 +67,23 @@ void applyCredentials(db::Connection& connection, const Arguments& arguments) {
     connection.setStopOnTermination(true);
 }
 
-// VmHWM: the peak of this process image alone (ru_maxrss would also count
-// the parent's memory before exec).
-long peakResidentKb() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return 0;
+std::optional<FailedJob> convertEntries(transfer::Connections connections, transfer::BranchList& list,
+                                        Terminal& terminal, const Arguments& arguments, transfer::RunSummary& summary) {
+    try {
+        transfer::runConversion(connections, list, terminal, terminal,
+                                transfer::RunOptions{transfer::CommitPolicy{arguments.commitEvery}, true}, summary);
+    } catch (const std::exception& failure) {
+        const Terminal::Job& job = terminal.currentJob();
+        terminal.error(failure.what());
+        transfer::CopyTally tally;
+        if (const auto* conversion = dynamic_cast<const transfer::ConversionError*>(&failure))
+            tally = conversion->tally;
+        else
+            tally.read = job.read, tally.failed = job.failed;
+        return FailedJob{job.banco, job.empresa, job.table, failure.what(), std::move(tally)};
+    }
+    return std::nullopt;
 }
-
-}  // namespace
 
 int exitStatus(const RunRecord& record) {
     if (!record.centralError.empty()) return kNothingDone;
@@ -91,23 +108,19 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
         record.centralError = terminal.messages().back();
     } else {
         converting = std::chrono::steady_clock::now();
-        EntryWalk walk(arguments.entries);
-        try {
-            transfer::runConversion({central, branch}, walk, terminal, terminal,
-                                    transfer::RunOptions{transfer::CommitPolicy{arguments.commitEvery}, true},
-                                    record.summary);
-        } catch (const std::exception& failure) {
-            const Terminal::Job& job = terminal.currentJob();
-            terminal.error(failure.what());
-            transfer::CopyTally tally;
-            if (const auto* conversion = dynamic_cast<const transfer::ConversionError*>(&failure))
-                tally = conversion->tally;
-            else
-                tally.read = job.read, tally.failed = job.failed;
-            record.failedJob = FailedJob{job.banco, job.empresa, job.table, failure.what(), std::move(tally)};
+        if (arguments.jobs > 1) record.inOrderBecause = reasonToRunInOrder(central);
+        if (arguments.jobs > 1 && record.inOrderBecause.empty()) {
+            runEntriesInParallel(arguments, arguments.jobs, central, terminal, record);
+        } else {
+            if (arguments.jobs > 1)
+                terminal.information("--jobs " + std::to_string(arguments.jobs) +
+                                     ": the entries run one after another: " + record.inOrderBecause);
+            EntryWalk walk(arguments.entries);
+            record.failedJob = convertEntries({central, branch}, walk, terminal, arguments, record.summary);
         }
     }
-    record.messages = terminal.messages();
+    // The workers' messages, in list order, follow the central database's.
+    record.messages.insert(record.messages.begin(), terminal.messages().begin(), terminal.messages().end());
     record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - converting).count();
     record.signal = db::TerminationSignal::signalNumber();
     record.ended = std::chrono::system_clock::now();

@@ -9,6 +9,10 @@
 #include "batch/Arguments.h"
 #include "transfer/ConversionRun.h"
 
+namespace db {
+class Connection;
+}
+
 namespace batch {
 
 // A table job that failed and ended the run, with what it had done before.
@@ -37,15 +41,28 @@ struct RunRecord {
     std::vector<std::string> messages;  // branch and central refusals, as shown
     int signal = 0;                     // the signal that asked to stop, 0 if none
     long peakMemoryKb = 0;              // the process's peak resident memory at the end; 0 if unknown
+    // With --jobs above 1: why the entries still ran one after another;
+    // empty when they ran at once.
+    std::string inOrderBecause;
 };
 
 int exitStatus(const RunRecord& record);
+
+// The window's fixed user, password and role, unless the environment (the
+// Firebird tools' own variables) or --role say otherwise; and the waits an
+// unattended run needs.
+void applyCredentials(db::Connection& connection, const Arguments& arguments);
 
 // Opens the central database with the arguments' credentials, converts
 // every entry in order through the engine, and tells how it went. What the
 // engine shows goes to `terminal`.
 class Terminal;
 RunRecord runBatch(const Arguments& arguments, Terminal& terminal);
+
+// Converts the entries of `list` through the engine; a table job failure
+// is shown on the terminal and returned with what it had done.
+std::optional<FailedJob> convertEntries(transfer::Connections connections, transfer::BranchList& list,
+                                        Terminal& terminal, const Arguments& arguments, transfer::RunSummary& summary);
 
 // The whole program after its arguments: the run, the summary on `out`,
 // the report file; returns the exit status.

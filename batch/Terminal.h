@@ -43,6 +43,8 @@ public:
         int failed = 0;
     };
     const Job& currentJob() const { return job_; }
+    // Where the lines go.
+    std::ostream& stream() const { return err_; }
     // Warning and error texts, in order, as shown.
     const std::vector<std::string>& messages() const { return messages_; }
 

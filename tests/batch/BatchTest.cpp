@@ -219,6 +219,62 @@ TEST_F(Batch, WindowPerRowAndFastRunsLeaveTheSameCentralTables) {
 #endif
 }
 
+// Entries of different codes at once leave what a run in order leaves; two
+// branches of one code still meet in list order, the later one's row
+// winning. A central whose key lacks the code is converted in order.
+TEST_F(Batch, JobsLeaveTheSameCentralTablesAsARunInOrder) {
+    const std::string a = dir.file("a.fb"), b = dir.file("b.fb"), c = dir.file("c.fb"), d = dir.file("d.fb");
+    makeBranch(a, "01", 9, "A");
+    makeBranch(b, "03", 6, "B");
+    makeBranch(c, "01", 4, "C");
+    testsupport::insertRows(c, "DOCUREC", {testsupport::documentRow("01", "A0003").set("VALORDOCTO", "777.25")});
+    makeBranch(d, "02", 5, "D");
+    const std::vector<std::string> entries = {"--branch", a + "=01", "--branch", b + "=03",
+                                              "--branch", c + "=01", "--branch", d + "=02"};
+    const auto jobsOf = [&](const std::string& report) {
+        std::vector<std::string> rows;
+        for (const auto& job : nlohmann::json::parse(std::ifstream(report))["jobs"])
+            rows.push_back(job["database"].get<std::string>() + job["code"].get<std::string>() +
+                           job["table"].get<std::string>() + job["read"].dump() + job["written"].dump() +
+                           job["failed"].dump());
+        return rows;
+    };
+    const auto run = [&](const std::string& name, const std::string& jobs, const std::string& rowsPerCommit) {
+        std::vector<std::string> arguments = {"--central",      dir.file(name), "--jobs",   jobs,
+                                              "--commit-every", rowsPerCommit,  "--report", dir.file(name + ".json")};
+        arguments.insert(arguments.end(), entries.begin(), entries.end());
+        return batch(arguments);
+    };
+    central("in-order.fb");
+    const BatchRun inOrder = run("in-order.fb", "1", "1");
+    ASSERT_EQ(inOrder.status, 1) << inOrder.output;
+    EXPECT_EQ(
+        testsupport::selectAsText(dir.file("in-order.fb"),
+                                  "SELECT VALORDOCTO FROM DOCUREC WHERE CODEMPRESA = '01' AND CODDOCTO = 'A0003'"),
+        (testsupport::Rows{{"777.25"}}));
+    for (const auto& [jobs, rowsPerCommit] : {std::pair{"3", "1"}, {"4", "3"}}) {
+        SCOPED_TRACE(std::string("--jobs ") + jobs + " --commit-every " + rowsPerCommit);
+        const std::string name = std::string("jobs-") + jobs + ".fb";
+        central(name);
+        const BatchRun parallel = run(name, jobs, rowsPerCommit);
+        EXPECT_EQ(parallel.status, inOrder.status) << parallel.output;
+        EXPECT_EQ(parallel.lines(" Erro: "), inOrder.lines(" Erro: ")) << parallel.output;
+        EXPECT_EQ(parallel.lines("one after another"), 0) << parallel.output;
+        EXPECT_EQ(jobsOf(dir.file(name + ".json")), jobsOf(dir.file("in-order.fb.json")));
+        expectSameTables(dir.file("in-order.fb"), dir.file(name));
+    }
+    const std::string keyWithoutCode = central("key-without-code.fb");
+    testsupport::execute(keyWithoutCode, "ALTER TABLE DOCUREC DROP CONSTRAINT PK_DOCUREC");
+    testsupport::execute(keyWithoutCode,
+                         "ALTER TABLE DOCUREC ADD CONSTRAINT PK_DOCUREC PRIMARY KEY (TIPODOCTO, CODDOCTO)");
+    const BatchRun refused = run("key-without-code.fb", "3", "1");
+    EXPECT_EQ(refused.lines("--jobs 3: the entries run one after another: the primary key of the central DOCUREC "
+                            "does not hold CODEMPRESA"),
+              1)
+        << refused.output;
+    EXPECT_EQ(jobsOf(dir.file("key-without-code.fb.json")), jobsOf(dir.file("in-order.fb.json")));
+}
+
 TEST_F(Batch, StoppedBySigintOrKilledKeepsWholeRowsAndARerunConverges) {
     const std::string branch = dir.file("big.fb");
     testsupport::createBranchDatabase(branch);
