@@ -1,5 +1,6 @@
 #include "ui/Gauge.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <algorithm>
 
@@ -15,6 +16,12 @@ QRect innerRect(const QRect& whole) { return whole.adjusted(1, 1, -1, -1); }
 Gauge::Gauge(QWidget* parent) : QWidget(parent) {
     // Opaque: a repaint of the gauge needs nothing painted behind it.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    percentText_.setTextFormat(Qt::PlainText);
+}
+
+void Gauge::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) percentText_.setText(QString());  // laid out again at the next paint
 }
 
 int Gauge::percent() const {
@@ -58,11 +65,18 @@ void Gauge::paintEvent(QPaintEvent*) {
     // The percentage reads in the window's text colour, and over the bar in
     // the highlighted text colour.
     const QString shown = text();
+    if (percentText_.text() != shown) {
+        percentText_.setText(shown);
+        percentText_.prepare(QTransform(), font());
+    }
+    const QSizeF size = percentText_.size();
+    const QPointF at(inner.left() + (inner.width() - size.width()) / 2,
+                     inner.top() + (inner.height() - size.height()) / 2);
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(inner, Qt::AlignCenter, shown);
+    painter.drawStaticText(at, percentText_);
     painter.setClipRect(bar);
     painter.setPen(palette().color(QPalette::HighlightedText));
-    painter.drawText(inner, Qt::AlignCenter, shown);
+    painter.drawStaticText(at, percentText_);
     shownWidth_ = bar.width();
     shownPercent_ = percent();
 }

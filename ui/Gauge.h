@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStaticText>
 #include <QWidget>
 
 namespace ui {
@@ -28,6 +29,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     int percent() const;
@@ -38,6 +40,9 @@ private:
     int value_ = 0;
     int shownWidth_ = -1;  // what the screen shows
     int shownPercent_ = -1;
+    // The percentage laid out once per change, not once per paint: a step
+    // that moves the bar keeps the text.
+    QStaticText percentText_;
 };
 
 }  // namespace ui

@@ -6,10 +6,11 @@
 namespace ui {
 
 // The progress label: bold text that changes on every row of a run, as wide
-// as its text like an auto-sized label. The text is laid out once per
-// change, for its width and its painting alike, and the label paints its own
-// background: a change repaints the label alone, plus the window under the
-// part it gives up when the text gets shorter.
+// as its text like an auto-sized label. A run's texts are a fixed lead
+// ("Integrando Documento: ") and the row's key: the lead is laid out once,
+// the key once per change, for the width and the painting alike. The label
+// paints its own background: a change repaints the label alone, plus the
+// window under the part it gives up when the text gets shorter.
 class ProgressLabel : public QLabel {
     Q_OBJECT
 public:
@@ -25,8 +26,12 @@ protected:
 
 private:
     void layOut();
+    void prepareText();
 
-    QStaticText laidOut_;
+    // The text up to its last blank, and the rest, drawn after it.
+    QStaticText lead_;
+    QStaticText rest_;
+    qreal leadAdvance_ = 0;
 };
 
 }  // namespace ui
