@@ -4,6 +4,7 @@
 #include <bit>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -13,18 +14,19 @@
 #include "db/DateTime.h"
 #include "db/Error.h"
 #include "db/Query.h"
+#include "db/ScaledNumber.h"
 #include "db/SystemTables.h"
 #include "transfer/DisplayText.h"
 #include "transfer/Tables.h"
 
 namespace batch {
 
-using transfer::ReadKind;
-using transfer::WriteKind;
 using db::ColumnType;
 using db::ColumnTypes;
 using db::readColumnTypes;
 using db::readPrimaryKey;
+using transfer::ReadKind;
+using transfer::WriteKind;
 using namespace db::field_types;
 
 namespace {
@@ -43,18 +45,17 @@ std::string_view withoutTrailingBlanks(std::string_view text) {
     return text;
 }
 
-std::int64_t powerOfTen(int exponent) {
-    std::int64_t result = 1;
-    for (int i = 0; i < exponent; ++i) result *= 10;
-    return result;
-}
+// A double as a column of scaled integers keeps it, by the server's own
+// conversion.
+std::int64_t toUnits(double value, int decimals) { return db::scaledUnitsOfDouble(value, decimals); }
 
-// A double as a column of scaled integers keeps it: the server scales it and
-// rounds half away from zero.
-std::int64_t toUnits(double value, int decimals) {
-    const double scaled = value * static_cast<double>(powerOfTen(decimals));
+// The integer behind a value read from such a column: the client hands it
+// over divided by its power of ten, correctly rounded, so the nearest
+// integer is the stored one.
+std::int64_t storedUnits(double value, int decimals) {
+    const double scaled = value * std::pow(10.0, decimals);
     if (!(scaled > -9.2e18 && scaled < 9.2e18)) throw db::Error("numeric value is out of range");
-    return static_cast<std::int64_t>(scaled > 0 ? scaled + 0.5 : scaled - 0.5);
+    return std::llround(scaled);
 }
 
 // ---- one mapped column, compared as the central database holds it ---------
@@ -125,6 +126,7 @@ struct Value {
     double number = 0;
     std::int64_t units = 0;
     db::DateTime date;
+    bool null = false;    // a central NULL: never what a run writes
     std::string problem;  // not empty: the copy could not send this value
 };
 
@@ -163,9 +165,13 @@ void readBranchValue(const Rule& rule, const db::Query& query, int index, Value&
     }
 }
 
-// A central NULL reads by the same rules, as the copy never writes one.
+// The value the central database holds. A NULL there differs from every
+// branch value: a run writes '', 0, 30 December 1899 or no bytes for a branch
+// NULL, never a NULL, and SUM and WHERE treat that row otherwise. It reads as
+// 0 (adding nothing to the totals) and as an empty key part.
 void readCentralValue(const Rule& rule, const db::Query& query, int index, Value& value) {
     value.problem.clear();
+    value.null = query.isNull(index);
     try {
         switch (rule.domain) {
             case Domain::Text:
@@ -178,7 +184,7 @@ void readCentralValue(const Rule& rule, const db::Query& query, int index, Value
             case Domain::Number: {
                 const double number = query.asDouble(index);
                 if (rule.inUnits)
-                    value.units = toUnits(number, rule.decimals);  // the stored integer, exactly
+                    value.units = storedUnits(number, rule.decimals);
                 else
                     value.number = rule.single ? static_cast<float>(number) : number;
                 break;
@@ -194,7 +200,7 @@ void readCentralValue(const Rule& rule, const db::Query& query, int index, Value
 }
 
 bool sameValue(const Rule& rule, const Value& branch, const Value& central) {
-    if (!branch.problem.empty() || !central.problem.empty()) return false;
+    if (!branch.problem.empty() || !central.problem.empty() || central.null) return false;
     switch (rule.domain) {
         case Domain::Text:
         case Domain::Bytes:

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "TestDatabases.h"
+#include "db/ScaledNumber.h"
 
 namespace {
 
@@ -49,10 +53,14 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
     const std::string documentTotals = "VALORDOCTO branch 4441.50 central ";
     const struct {
         const char* name;
-        bool secondBranch;                                  // {b} also gives code 01, with its own D2
-        std::vector<std::pair<char, std::string>> changes;  // after the run: 'a' branch, 'c' central
+        bool secondBranch;  // {b} also gives code 01, with its own D2
+        // 'A' the branch before the run; after it, 'a' the branch, 'c' the central
+        std::vector<std::pair<char, std::string>> changes;
         int status;
-        std::vector<std::string> lines;  // each shown once
+        std::vector<std::string> lines;      // each shown once
+        std::vector<std::string> columns{};  // of the first difference in the report, when given
+        int centralDialect = 1;
+        std::vector<std::pair<std::string, std::string>> centralSchemaEdits{};  // from, to
     } cases[] = {
         {"in sync, NULLs arrived as empty text, 0 and 1899-12-30",
          false,
@@ -77,7 +85,26 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
            "VALORDOCTO = 1480.51 WHERE CODDOCTO = 'D2'"}},
          1,
          {"DOCUREC 01 different " + key + "D2: DT_VENCIMENTO, VALORDOCTO, OBSERVACAO\n",
-          "0 missing, 1 different, 0 only in central, 0 collisions; " + documentTotals + "4441.51 difference 0.01"}},
+          "0 missing, 1 different, 0 only in central, 0 collisions; " + documentTotals + "4441.51 difference 0.01"},
+         {"DT_VENCIMENTO", "VALORDOCTO", "OBSERVACAO"}},
+        {"amounts a dialect 3 central rounds up from just below the half",
+         false,
+         {{'A', "UPDATE DOCUREC SET VALORDOCTO = 1.005, VALORPAGO = 0.285 WHERE CODDOCTO = 'D1'"}},
+         0,
+         {"DOCUREC 01 {a}: in sync, 3 rows; VALORDOCTO branch 2962.01 central 2962.01 difference 0.00; VALORPAGO "
+          "branch 0.29 central 0.29 difference 0.00"},
+         {},
+         3,
+         {{"DATAHORA            DATE", "DATAHORA            TIMESTAMP"}}},
+        {"a central NULL where a run wrote '', 0 and 1899-12-30",
+         false,
+         {{'c', "UPDATE DOCUREC SET OBSERVACAO = NULL, VALORDESC = NULL, DT_VENCIMENTO = NULL WHERE CODDOCTO = 'D3'"},
+          {'c', "UPDATE MOVIREC SET USUARIO = NULL WHERE NUMORD = '2'"}},
+         1,
+         {"DOCUREC 01 different " + key + "D3: DT_VENCIMENTO, VALORDESC, OBSERVACAO\n",
+          "0 missing, 1 different, 0 only in central, 0 collisions; " + documentTotals + "4441.50 difference 0.00",
+          "MOVIREC 01 different CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=D3 NUMORD=2: USUARIO\n"},
+         {"DT_VENCIMENTO", "VALORDESC", "OBSERVACAO"}},
         {"a row deleted in the branch",
          false,
          {{'a', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D1'"}},
@@ -92,11 +119,14 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
           "0 different, 0 only in central, 1 collisions",
           "MOVIREC 01 the union of {a} (2 rows) and {b} (0 rows): in sync"}},
     };
-    for (const auto& [name, secondBranch, changes, status, lines] : cases) {
+    for (const auto& [name, secondBranch, changes, status, lines, columns, centralDialect, centralSchemaEdits] :
+         cases) {
         SCOPED_TRACE(name);
         testsupport::TempDir dir;
         const std::string a = dir.file("a.fb"), b = dir.file("b.fb"), central = dir.file("central.fb");
-        testsupport::createCentralDatabase(central);
+        std::string centralSchema = testsupport::schemaText("central.sql");
+        for (const auto& [from, to] : centralSchemaEdits) centralSchema = replaced(centralSchema, from, to);
+        testsupport::createDatabase(central, centralSchema, "NONE", centralDialect);
         testsupport::createBranchDatabase(a);
         testsupport::insertRows(a, "DOCUREC",
                                 {documentRow("01", "D1"), documentRow("01", "D2"),
@@ -115,14 +145,21 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
             arguments.insert(arguments.end(), {"--branch", b + "=01"});
         }
         arguments.insert(arguments.end(), {"--report", dir.file("report.json")});
+        for (const auto& [where, sql] : changes) {
+            if (where == 'A') testsupport::execute(a, sql);
+        }
+        const bool changedAfterTheRun =
+            std::any_of(changes.begin(), changes.end(), [](const auto& change) { return change.first != 'A'; });
         Outcome outcome;
-        if (changes.empty()) {
+        if (!changedAfterTheRun) {
             arguments.push_back("--verify");
             outcome = batch(arguments);
             EXPECT_EQ(outcome.count("Done: every row written."), 1) << outcome.output;
         } else {
             ASSERT_EQ(batch(arguments).status, 0);
-            for (const auto& [where, sql] : changes) testsupport::execute(where == 'a' ? a : central, sql);
+            for (const auto& [where, sql] : changes) {
+                if (where != 'A') testsupport::execute(where == 'a' ? a : central, sql);
+            }
             arguments.push_back("--check");
             outcome = batch(arguments);
         }
@@ -132,11 +169,48 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
         const auto report = nlohmann::json::parse(std::ifstream(dir.file("report.json")));
         EXPECT_EQ(report["exitStatus"], status);
         EXPECT_EQ(report["check"]["inSync"], status == 0);
-        if (!changes.empty() && changes[0].second.starts_with("UPDATE")) {
-            EXPECT_EQ(report["check"]["results"][0]["differences"][0]["columns"],
-                      nlohmann::json({"DT_VENCIMENTO", "VALORDOCTO", "OBSERVACAO"}));
+        if (!columns.empty()) {
+            EXPECT_EQ(report["check"]["results"][0]["differences"][0]["columns"], nlohmann::json(columns));
         }
     }
+}
+
+// The amount a run leaves in an exact column is the server's conversion of
+// the double it is sent, and the check expects exactly that: every
+// thousandth from 0.000 to 99.999 through a real NUMERIC(15,2) (a scaled
+// BIGINT in dialect 3) and a NUMERIC(9,4) (a scaled INTEGER).
+TEST(Check, ExpectsEveryAmountAsAnExactCentralColumnStoresIt) {
+    testsupport::TempDir dir;
+    const std::string path = dir.file("amounts.fb");
+    testsupport::createDatabase(
+        path, "CREATE TABLE AMOUNTS (N INTEGER, SENT DOUBLE PRECISION, CENTS NUMERIC(15,2), TENTHS NUMERIC(9,4))",
+        "NONE", 3);
+    testsupport::execute(path,
+                         "EXECUTE BLOCK AS DECLARE I INTEGER = 0; DECLARE D DOUBLE PRECISION; BEGIN "
+                         "WHILE (I < 100000) DO BEGIN D = I / 1000.0; "
+                         "INSERT INTO AMOUNTS VALUES (:I, :D, :D, :D); I = I + 1; END END");
+    const testsupport::Rows rows = testsupport::selectAsText(path, "SELECT N, SENT, CENTS, TENTHS FROM AMOUNTS");
+    ASSERT_EQ(rows.size(), 100000u);
+    const struct {
+        int column;
+        int decimals;
+    } columns[] = {{2, 2}, {3, 4}};
+    std::map<int, std::int64_t> storedCents;  // by thousandth, for the spot checks below
+    for (const auto& [column, decimals] : columns) {
+        int wrong = 0;
+        for (const auto& row : rows) {
+            const double sent = std::stod(*row[1]);
+            const auto stored =
+                std::llround(std::stod(*row[static_cast<std::size_t>(column)]) * std::pow(10, decimals));
+            if (decimals == 2) storedCents[std::stoi(*row[0])] = stored;
+            if (db::scaledUnitsOfDouble(sent, decimals) != stored && ++wrong <= 5)
+                ADD_FAILURE() << *row[1] << " with " << decimals << " decimals is stored as " << stored;
+        }
+        EXPECT_EQ(wrong, 0) << "decimals " << decimals;
+    }
+    // Where the double lies a hair below the half, the server still rounds up.
+    EXPECT_EQ(storedCents[1005], 101);
+    EXPECT_EQ(storedCents[285], 29);
 }
 
 TEST(Check, ACentralTableWithoutPrimaryKeyEndsTheCheckNamingIt) {
