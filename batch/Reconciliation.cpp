@@ -454,7 +454,7 @@ std::vector<Amount> emptyTotals(const CentralTable& table) {
     std::vector<Amount> totals;
     for (int index : table.moneyRules) {
         const Rule& rule = table.rules[static_cast<std::size_t>(index)];
-        totals.emplace_back(rule.decimals, rule.inUnits || rule.decimals > 0);
+        totals.emplace_back(rule.decimals, rule.inUnits);
     }
     return totals;
 }
@@ -462,10 +462,9 @@ std::vector<Amount> emptyTotals(const CentralTable& table) {
 void addTotals(const CentralTable& table, const std::vector<Value>& values, std::vector<Amount>& totals) {
     for (std::size_t i = 0; i < table.moneyRules.size(); ++i) {
         const auto index = static_cast<std::size_t>(table.moneyRules[i]);
-        const Rule& rule = table.rules[index];
         const Value& value = values[index];
         if (!value.problem.empty()) continue;
-        totals[i].add(rule.inUnits ? value.units : toUnits(value.number, rule.decimals), value.number);
+        totals[i].add(value.units, value.number);
     }
 }
 
@@ -569,7 +568,11 @@ void Amount::add(std::int64_t units, double value) {
 }
 
 std::string Amount::text() const {
-    return inUnits_ ? db::integerText(units_, -decimals_) : db::doubleText(static_cast<double>(value_));
+    if (inUnits_) return db::integerText(units_, -decimals_);
+    // Rounded half away from zero to the column's decimals, as it is shown.
+    const long double scaled = value_ * std::pow(10.0L, decimals_);
+    if (decimals_ <= 0 || !(std::fabs(scaled) < 9.2e18L)) return db::doubleText(static_cast<double>(value_));
+    return db::integerText(std::llroundl(scaled), -decimals_);
 }
 
 Amount Amount::minus(const Amount& other) const {
@@ -577,10 +580,6 @@ Amount Amount::minus(const Amount& other) const {
     result.units_ = units_ - other.units_;
     result.value_ = value_ - other.value_;
     return result;
-}
-
-bool Amount::operator==(const Amount& other) const {
-    return inUnits_ ? units_ == other.units_ : value_ == other.value_;
 }
 
 const char* kindName(DifferenceKind kind) {
