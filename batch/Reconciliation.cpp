@@ -215,11 +215,33 @@ bool sameValue(const Rule& rule, const Value& branch, const Value& central) {
 
 // ---- keys -------------------------------------------------------------------
 
-// A key is one byte string per key column, compared column by column as
-// unsigned bytes: text without its trailing blanks (Firebird compares and
-// indexes text that way), numbers and dates in an encoding whose byte order
-// is their numeric order.
+// A key is one byte string per key column: text without its trailing blanks,
+// numbers and dates in an encoding whose byte order is their numeric order.
 using Key = std::vector<std::string>;
+
+// Key parts compare as the engine compares text: byte by byte, unsigned, the
+// shorter as if padded with blanks. So "D2\t" comes before "D2", as "D2 "
+// does not: a byte below the blank sorts below the end of the shorter text.
+// The encoded numbers and dates are all of one length, and compare by bytes.
+int comparePart(std::string_view left, std::string_view right) {
+    const std::size_t common = std::min(left.size(), right.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto l = static_cast<unsigned char>(left[i]), r = static_cast<unsigned char>(right[i]);
+        if (l != r) return l < r ? -1 : 1;
+    }
+    const int sign = left.size() > right.size() ? 1 : -1;
+    for (const char c : (left.size() > right.size() ? left : right).substr(common)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte != ' ') return byte < ' ' ? -sign : sign;
+    }
+    return 0;
+}
+
+bool keyLess(const Key& left, const Key& right) {
+    for (std::size_t k = 0; k < left.size() && k < right.size(); ++k)
+        if (const int order = comparePart(left[k], right[k]); order != 0) return order < 0;
+    return left.size() < right.size();
+}
 
 void putOrdered(std::uint64_t bits, std::string& out) {
     out.resize(8);
@@ -320,22 +342,21 @@ CentralTable describeCentral(db::Connection& central, const CheckedTable& checke
 }
 
 // How a key column is ordered in a select. Both sides are read in key order
-// and merged, so the database's order must be the one `Key` compares by.
-// Text keys under their character set's default collation (id 0: NONE,
-// OCTETS, WIN1252, UTF8...) are ordered by their bytes with trailing blanks
-// ignored, which is what `Key` does, and the primary key index then delivers
-// the rows with no sort. A key column with any other collation (WIN_PTBR,
-// say, which folds case and accents) is ordered by its bytes instead, cast to
-// OCTETS. The agreement still rests on the engine (a byte below the blank
-// sorts differently padded and trimmed), so every stream also checks that its
-// keys ascend and stops the check rather than report false differences.
+// and merged, so both must come in the one order `Key` compares by: bytes,
+// the shorter text padded with blanks. The engine sorts text that way under a
+// character set's default collation, but an index it walks for ORDER BY
+// holds text without its trailing blanks and delivers "D2" before "D2\t";
+// whether a side walks an index or sorts depends on its indexes. So every
+// text key is ordered as its bytes under the character set NONE, which is a
+// sort with blank padding on every side and under any collation (WIN_PTBR,
+// say, which folds case and accents). Every stream still checks that its keys
+// ascend, and stops the check rather than report false differences.
 std::string orderTerm(const std::string& column, const ColumnTypes& types) {
     const auto found = types.find(upper(column));
     if (found == types.end()) return column;
     const ColumnType& type = found->second;
-    if ((type.type != kChar && type.type != kVarchar) || type.collation == 0) return column;
-    return "CAST(TRIM(TRAILING FROM " + column + ") AS VARCHAR(" + std::to_string(std::max(type.byteLength, 1)) +
-           ") CHARACTER SET OCTETS)";
+    if (type.type != kChar && type.type != kVarchar) return column;
+    return "CAST(" + column + " AS VARCHAR(" + std::to_string(std::max(type.byteLength, 1)) + ") CHARACTER SET NONE)";
 }
 
 // The columns in rule order, one company's rows, in key order. The copy's
@@ -417,11 +438,9 @@ private:
                                  " of a row cannot be read: " + value.problem);
             encodeKeyPart(rule, value, key_[k]);
         }
-        if (hasPrevious_ && key_ < previous_)
+        if (hasPrevious_ && keyLess(key_, previous_))
             throw CheckError(table_.name + ": " + where_ + ": the rows do not come in the order of the key (" +
-                             shownKey() +
-                             " came after a greater key); its key columns' collation orders text "
-                             "differently from its bytes");
+                             shownKey() + " came after a greater key)");
     }
 
     std::string shownKey() const {
@@ -492,7 +511,7 @@ void compareTable(const CentralTable& table, db::Connection& central, const std:
         if (step % 1024 == 0 && sink.stopRequested()) throw CheckStopped();
         const Key* smallest = centralRows.atEnd() ? nullptr : &centralRows.key();
         for (const auto& branch : branches)
-            if (!branch->atEnd() && (!smallest || branch->key() < *smallest)) smallest = &branch->key();
+            if (!branch->atEnd() && (!smallest || keyLess(branch->key(), *smallest))) smallest = &branch->key();
         if (!smallest) break;
         current = *smallest;
 

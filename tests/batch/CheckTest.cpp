@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "TestDatabases.h"
 #include "db/ScaledNumber.h"
@@ -61,6 +62,7 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
         std::vector<std::string> columns{};  // of the first difference in the report, when given
         int centralDialect = 1;
         std::vector<std::pair<std::string, std::string>> centralSchemaEdits{};  // from, to
+        bool tabDocument = false;  // the branch also holds document D2 followed by a tab
     } cases[] = {
         {"in sync, NULLs arrived as empty text, 0 and 1899-12-30",
          false,
@@ -87,6 +89,27 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
          {"DOCUREC 01 different " + key + "D2: DT_VENCIMENTO, VALORDOCTO, OBSERVACAO\n",
           "0 missing, 1 different, 0 only in central, 0 collisions; " + documentTotals + "4441.51 difference 0.01"},
          {"DT_VENCIMENTO", "VALORDOCTO", "OBSERVACAO"}},
+        {"a document number holding a tab, which the engine orders below its blank-padded neighbour",
+         false,
+         {{'c', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D2' || ASCII_CHAR(9)"}},
+         1,
+         {"DOCUREC 01 missing " + key + "D2\t from {a}",
+          "branch 4 rows, central 3; 1 missing, 0 different, 0 only in central, 0 collisions; VALORDOCTO branch "
+          "4451.50 central 4441.50 difference -10.00"},
+         {},
+         1,
+         {},
+         true},
+        {"the same under a collation that folds case, ordered by its bytes",
+         false,
+         {},
+         0,
+         {"DOCUREC 01 {a}: in sync, 4 rows; VALORDOCTO branch 4451.50 central 4451.50 difference 0.00"},
+         {},
+         1,
+         {{"CODDOCTO            VARCHAR(20) NOT NULL",
+           "CODDOCTO VARCHAR(20) CHARACTER SET WIN1252 NOT NULL COLLATE WIN_PTBR"}},
+         true},
         {"fractions of a cent in a dialect 1 central count in the totals as SUM adds them",
          false,
          {{'c', "UPDATE DOCUREC SET VALORDOCTO = VALORDOCTO + 0.004"}},
@@ -125,8 +148,8 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
           "0 different, 0 only in central, 1 collisions",
           "MOVIREC 01 the union of {a} (2 rows) and {b} (0 rows): in sync"}},
     };
-    for (const auto& [name, secondBranch, changes, status, lines, columns, centralDialect, centralSchemaEdits] :
-         cases) {
+    for (const auto& [name, secondBranch, changes, status, lines, columns, centralDialect, centralSchemaEdits,
+                      tabDocument] : cases) {
         SCOPED_TRACE(name);
         testsupport::TempDir dir;
         const std::string a = dir.file("a.fb"), b = dir.file("b.fb"), central = dir.file("central.fb");
@@ -144,6 +167,7 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
             a, "MOVIREC",
             {movementRow("01", "D3", "1"),
              movementRow("01", "D3", "2").set("ORDEMLIQRECEBER", std::nullopt).set("USUARIO", std::nullopt)});
+        if (tabDocument) testsupport::insertRow(a, "DOCUREC", documentRow("01", "D2\t").set("VALORDOCTO", "10"));
         std::vector<std::string> arguments = {"--central", central, "--branch", a + "=01"};
         if (secondBranch) {
             testsupport::createBranchDatabase(b);
@@ -162,7 +186,8 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
             outcome = batch(arguments);
             EXPECT_EQ(outcome.count("Done: every row written."), 1) << outcome.output;
         } else {
-            ASSERT_EQ(batch(arguments).status, 0);
+            const Outcome run = batch(arguments);
+            ASSERT_EQ(run.status, 0) << run.output;
             for (const auto& [where, sql] : changes) {
                 if (where != 'A') testsupport::execute(where == 'a' ? a : central, sql);
             }
@@ -219,18 +244,50 @@ TEST(Check, ExpectsEveryAmountAsAnExactCentralColumnStoresIt) {
     EXPECT_EQ(storedCents[285], 29);
 }
 
-TEST(Check, ACentralTableWithoutPrimaryKeyEndsTheCheckNamingIt) {
-    testsupport::TempDir dir;
-    const std::string branch = dir.file("a.fb"), central = dir.file("central.fb");
-    testsupport::createBranchDatabase(branch);
-    testsupport::createDatabase(
-        central, replaced(testsupport::schemaText("central.sql"),
-                          ",\n    CONSTRAINT PK_DOCUREC PRIMARY KEY (CODEMPRESA, TIPODOCTO, CODDOCTO)", ""));
-    const Outcome outcome = batch({"--central", central, "--branch", branch + "=01", "--check"});
-    EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(outcome.output,
-              "tavolene-batch: check ended: DOCUREC: the central table has no primary key, so its rows cannot be "
-              "matched with the branch rows\n");
+// A failure that ends the check is told in one line, after the verdicts of
+// the tables done before it and no finding of the table it ends.
+TEST(Check, AFailureEndsTheCheckWithNoFalseFindingBeforeIt) {
+    const struct {
+        const char* name;
+        std::pair<std::string, std::string> centralEdit, branchEdit;  // of the schemas: from, to
+        std::string failure;                                          // after "check ended: "
+    } cases[] = {
+        {"a central table without primary key",
+         {",\n    CONSTRAINT PK_DOCUREC PRIMARY KEY (CODEMPRESA, TIPODOCTO, CODDOCTO)", ""},
+         {},
+         "DOCUREC: the central table has no primary key, so its rows cannot be matched with the branch rows"},
+        // The branch orders 9 before 10 as numbers, the central key is text.
+        {"branch rows that do not come in the order of the central key",
+         {},
+         {"NUMORD              VARCHAR(6) NOT NULL", "NUMORD INTEGER NOT NULL"},
+         "MOVIREC: {a}: the rows do not come in the order of the key (CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=D3 "
+         "NUMORD=10 came after a greater key)"},
+    };
+    for (const auto& [name, centralEdit, branchEdit, failure] : cases) {
+        SCOPED_TRACE(name);
+        testsupport::TempDir dir;
+        const std::string branch = dir.file("a.fb"), central = dir.file("central.fb");
+        const auto schema = [](const std::string& file, const std::pair<std::string, std::string>& edit) {
+            const std::string text = testsupport::schemaText(file);
+            return edit.first.empty() ? text : replaced(text, edit.first, edit.second);
+        };
+        testsupport::createDatabase(branch, schema("branch.sql", branchEdit));
+        testsupport::createDatabase(central, schema("central.sql", centralEdit));
+        testsupport::insertRows(branch, "MOVIREC", {movementRow("01", "D3", "9"), movementRow("01", "D3", "10")});
+        const std::vector<std::string> arguments = {"--central", central, "--branch", branch + "=01"};
+        if (centralEdit.first.empty()) {
+            ASSERT_EQ(batch(arguments).status, 0);
+        }
+        std::vector<std::string> checking = arguments;
+        checking.push_back("--check");
+        const Outcome outcome = batch(checking);
+        EXPECT_EQ(outcome.status, 2);
+        const std::string told = "tavolene-batch: check ended: " + replaced(failure, "{a}", branch) + "\n";
+        ASSERT_TRUE(outcome.output.ends_with(told)) << outcome.output;
+        std::istringstream before(outcome.output.substr(0, outcome.output.size() - told.size()));
+        for (std::string line; std::getline(before, line);)
+            EXPECT_NE(line.find(": in sync, "), std::string::npos) << line;
+    }
 }
 
 }  // namespace
