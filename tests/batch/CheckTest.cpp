@@ -125,14 +125,16 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
          {},
          3,
          {{"DATAHORA            DATE", "DATAHORA            TIMESTAMP"}}},
-        {"a central NULL where a run wrote '', 0 and 1899-12-30",
+        {"a central NULL where a run wrote '', 0 and 1899-12-30, and a time of day where it wrote a date",
          false,
          {{'c', "UPDATE DOCUREC SET OBSERVACAO = NULL, VALORDESC = NULL, DT_VENCIMENTO = NULL WHERE CODDOCTO = 'D3'"},
-          {'c', "UPDATE MOVIREC SET USUARIO = NULL WHERE NUMORD = '2'"}},
+          {'c', "UPDATE MOVIREC SET USUARIO = NULL WHERE NUMORD = '2'"},
+          {'c', "UPDATE MOVIREC SET DT_MOVIMENTO = DT_MOVIMENTO + 0.25 WHERE NUMORD = '1'"}},
          1,
          {"DOCUREC 01 different " + key + "D3: DT_VENCIMENTO, VALORDESC, OBSERVACAO\n",
           "0 missing, 1 different, 0 only in central, 0 collisions; " + documentTotals + "4441.50 difference 0.00",
-          "MOVIREC 01 different CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=D3 NUMORD=2: USUARIO\n"},
+          "MOVIREC 01 different CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=D3 NUMORD=2: USUARIO\n",
+          "MOVIREC 01 different CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=D3 NUMORD=1: DT_MOVIMENTO\n"},
          {"DT_VENCIMENTO", "VALORDESC", "OBSERVACAO"}},
         {"a row deleted in the branch",
          false,
@@ -162,7 +164,8 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
                                  documentRow("01", "D3")
                                      .set("OBSERVACAO", std::nullopt)
                                      .set("VALORDESC", std::nullopt)
-                                     .set("DT_VENCIMENTO", std::nullopt)});
+                                     .set("DT_VENCIMENTO", std::nullopt)
+                                     .setBlob("ANOTACOES", std::nullopt)});
         testsupport::insertRows(
             a, "MOVIREC",
             {movementRow("01", "D3", "1"),
