@@ -220,9 +220,9 @@ bool sameValue(const Rule& rule, const Value& branch, const Value& central) {
 using Key = std::vector<std::string>;
 
 // Key parts compare as the engine compares text: byte by byte, unsigned, the
-// shorter as if padded with blanks. So "D2\t" comes before "D2", as "D2 "
-// does not: a byte below the blank sorts below the end of the shorter text.
-// The encoded numbers and dates are all of one length, and compare by bytes.
+// shorter as if padded with blanks. So "D2\t" comes before "D2" (a tab is
+// below the blank that pads "D2"), and "D2 " is "D2". The encoded numbers
+// and dates are all of one length, and compare by their bytes.
 int comparePart(std::string_view left, std::string_view right) {
     const std::size_t common = std::min(left.size(), right.size());
     for (std::size_t i = 0; i < common; ++i) {
