@@ -166,7 +166,7 @@ CheckReport::CheckReport(std::ostream& out, bool keepAll, std::function<bool()> 
 }
 
 void CheckReport::difference(const TableCheck& table, const Difference& difference) {
-    if (inTable_ < kShownPerTable) out_ << differenceLine(table, difference) << '\n';
+    if (inTable_ < kShownPerTable) shown_.push_back(differenceLine(table, difference));
     ++inTable_;
     if (spill_) {
         const std::string line = dump(differenceJson(table, difference)) + '\n';
@@ -180,6 +180,8 @@ void CheckReport::branchNotOpened(const std::string& banco, const std::string& r
 }
 
 void CheckReport::tableDone(const TableCheck& table) {
+    for (const std::string& line : shown_) out_ << line << '\n';
+    shown_.clear();
     if (inTable_ > kShownPerTable)
         out_ << table.table << " " << table.empresa << ": " << inTable_ - kShownPerTable
              << " more differences not shown" << (spill_ ? " (all are in the report)" : "") << '\n';

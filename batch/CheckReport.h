@@ -24,8 +24,10 @@ std::string differenceLine(const TableCheck& table, const Difference& difference
 // A code given by several entries names the union of their files.
 std::string verdictLine(const TableCheck& table);
 
-// Writes the check's findings as they come: the first differences of each
-// table and one verdict line per table on `out`. With `keepAll`, every
+// Writes the check's findings on `out`, a table at a time: the first
+// differences of each table and its verdict line once the table is done, so
+// a failure that ends the check midway (rows out of key order) leaves no
+// finding of that table that may be false. With `keepAll`, every
 // difference is also kept, in a temporary file rather than in memory, for
 // the JSON report.
 class CheckReport : public CheckSink {
@@ -62,6 +64,7 @@ private:
     std::unique_ptr<std::FILE, Closer> spill_;
     long tableBegin_ = 0;
     long long inTable_ = 0;
+    std::vector<std::string> shown_;  // the current table's first differences
     std::vector<KeptTable> tables_;
 };
 

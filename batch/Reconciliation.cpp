@@ -4,6 +4,7 @@
 #include <bit>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -13,18 +14,19 @@
 #include "db/DateTime.h"
 #include "db/Error.h"
 #include "db/Query.h"
+#include "db/ScaledNumber.h"
 #include "db/SystemTables.h"
 #include "transfer/DisplayText.h"
 #include "transfer/Tables.h"
 
 namespace batch {
 
-using transfer::ReadKind;
-using transfer::WriteKind;
 using db::ColumnType;
 using db::ColumnTypes;
 using db::readColumnTypes;
 using db::readPrimaryKey;
+using transfer::ReadKind;
+using transfer::WriteKind;
 using namespace db::field_types;
 
 namespace {
@@ -43,18 +45,17 @@ std::string_view withoutTrailingBlanks(std::string_view text) {
     return text;
 }
 
-std::int64_t powerOfTen(int exponent) {
-    std::int64_t result = 1;
-    for (int i = 0; i < exponent; ++i) result *= 10;
-    return result;
-}
+// A double as a column of scaled integers keeps it, by the server's own
+// conversion.
+std::int64_t toUnits(double value, int decimals) { return db::scaledUnitsOfDouble(value, decimals); }
 
-// A double as a column of scaled integers keeps it: the server scales it and
-// rounds half away from zero.
-std::int64_t toUnits(double value, int decimals) {
-    const double scaled = value * static_cast<double>(powerOfTen(decimals));
+// The integer behind a value read from such a column: the client hands it
+// over divided by its power of ten, correctly rounded, so the nearest
+// integer is the stored one.
+std::int64_t storedUnits(double value, int decimals) {
+    const double scaled = value * std::pow(10.0, decimals);
     if (!(scaled > -9.2e18 && scaled < 9.2e18)) throw db::Error("numeric value is out of range");
-    return static_cast<std::int64_t>(scaled > 0 ? scaled + 0.5 : scaled - 0.5);
+    return std::llround(scaled);
 }
 
 // ---- one mapped column, compared as the central database holds it ---------
@@ -125,6 +126,7 @@ struct Value {
     double number = 0;
     std::int64_t units = 0;
     db::DateTime date;
+    bool null = false;    // a central NULL: never what a run writes
     std::string problem;  // not empty: the copy could not send this value
 };
 
@@ -163,9 +165,13 @@ void readBranchValue(const Rule& rule, const db::Query& query, int index, Value&
     }
 }
 
-// A central NULL reads by the same rules, as the copy never writes one.
+// The value the central database holds. A NULL there differs from every
+// branch value: a run writes '', 0, 30 December 1899 or no bytes for a branch
+// NULL, never a NULL, and SUM and WHERE treat that row otherwise. It reads as
+// 0 (adding nothing to the totals) and as an empty key part.
 void readCentralValue(const Rule& rule, const db::Query& query, int index, Value& value) {
     value.problem.clear();
+    value.null = query.isNull(index);
     try {
         switch (rule.domain) {
             case Domain::Text:
@@ -178,7 +184,7 @@ void readCentralValue(const Rule& rule, const db::Query& query, int index, Value
             case Domain::Number: {
                 const double number = query.asDouble(index);
                 if (rule.inUnits)
-                    value.units = toUnits(number, rule.decimals);  // the stored integer, exactly
+                    value.units = storedUnits(number, rule.decimals);
                 else
                     value.number = rule.single ? static_cast<float>(number) : number;
                 break;
@@ -194,7 +200,7 @@ void readCentralValue(const Rule& rule, const db::Query& query, int index, Value
 }
 
 bool sameValue(const Rule& rule, const Value& branch, const Value& central) {
-    if (!branch.problem.empty() || !central.problem.empty()) return false;
+    if (!branch.problem.empty() || !central.problem.empty() || central.null) return false;
     switch (rule.domain) {
         case Domain::Text:
         case Domain::Bytes:
@@ -209,11 +215,33 @@ bool sameValue(const Rule& rule, const Value& branch, const Value& central) {
 
 // ---- keys -------------------------------------------------------------------
 
-// A key is one byte string per key column, compared column by column as
-// unsigned bytes: text without its trailing blanks (Firebird compares and
-// indexes text that way), numbers and dates in an encoding whose byte order
-// is their numeric order.
+// A key is one byte string per key column: text without its trailing blanks,
+// numbers and dates in an encoding whose byte order is their numeric order.
 using Key = std::vector<std::string>;
+
+// Key parts compare as the engine compares text: byte by byte, unsigned, the
+// shorter as if padded with blanks. So "D2\t" comes before "D2" (a tab is
+// below the blank that pads "D2"), and "D2 " is "D2". The encoded numbers
+// and dates are all of one length, and compare by their bytes.
+int comparePart(std::string_view left, std::string_view right) {
+    const std::size_t common = std::min(left.size(), right.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto l = static_cast<unsigned char>(left[i]), r = static_cast<unsigned char>(right[i]);
+        if (l != r) return l < r ? -1 : 1;
+    }
+    const int sign = left.size() > right.size() ? 1 : -1;
+    for (const char c : (left.size() > right.size() ? left : right).substr(common)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte != ' ') return byte < ' ' ? -sign : sign;
+    }
+    return 0;
+}
+
+bool keyLess(const Key& left, const Key& right) {
+    for (std::size_t k = 0; k < left.size() && k < right.size(); ++k)
+        if (const int order = comparePart(left[k], right[k]); order != 0) return order < 0;
+    return left.size() < right.size();
+}
 
 void putOrdered(std::uint64_t bits, std::string& out) {
     out.resize(8);
@@ -314,22 +342,21 @@ CentralTable describeCentral(db::Connection& central, const CheckedTable& checke
 }
 
 // How a key column is ordered in a select. Both sides are read in key order
-// and merged, so the database's order must be the one `Key` compares by.
-// Text keys under their character set's default collation (id 0: NONE,
-// OCTETS, WIN1252, UTF8...) are ordered by their bytes with trailing blanks
-// ignored, which is what `Key` does, and the primary key index then delivers
-// the rows with no sort. A key column with any other collation (WIN_PTBR,
-// say, which folds case and accents) is ordered by its bytes instead, cast to
-// OCTETS. The agreement still rests on the engine (a byte below the blank
-// sorts differently padded and trimmed), so every stream also checks that its
-// keys ascend and stops the check rather than report false differences.
+// and merged, so both must come in the one order `Key` compares by: bytes,
+// the shorter text padded with blanks. The engine sorts text that way under a
+// character set's default collation, but an index it walks for ORDER BY
+// holds text without its trailing blanks and delivers "D2" before "D2\t";
+// whether a side walks an index or sorts depends on its indexes. So every
+// text key is ordered as its bytes under the character set NONE, which is a
+// sort with blank padding on every side and under any collation (WIN_PTBR,
+// say, which folds case and accents). Every stream still checks that its keys
+// ascend, and stops the check rather than report false differences.
 std::string orderTerm(const std::string& column, const ColumnTypes& types) {
     const auto found = types.find(upper(column));
     if (found == types.end()) return column;
     const ColumnType& type = found->second;
-    if ((type.type != kChar && type.type != kVarchar) || type.collation == 0) return column;
-    return "CAST(TRIM(TRAILING FROM " + column + ") AS VARCHAR(" + std::to_string(std::max(type.byteLength, 1)) +
-           ") CHARACTER SET OCTETS)";
+    if (type.type != kChar && type.type != kVarchar) return column;
+    return "CAST(" + column + " AS VARCHAR(" + std::to_string(std::max(type.byteLength, 1)) + ") CHARACTER SET NONE)";
 }
 
 // The columns in rule order, one company's rows, in key order. The copy's
@@ -411,11 +438,9 @@ private:
                                  " of a row cannot be read: " + value.problem);
             encodeKeyPart(rule, value, key_[k]);
         }
-        if (hasPrevious_ && key_ < previous_)
+        if (hasPrevious_ && keyLess(key_, previous_))
             throw CheckError(table_.name + ": " + where_ + ": the rows do not come in the order of the key (" +
-                             shownKey() +
-                             " came after a greater key); its key columns' collation orders text "
-                             "differently from its bytes");
+                             shownKey() + " came after a greater key)");
     }
 
     std::string shownKey() const {
@@ -448,7 +473,7 @@ std::vector<Amount> emptyTotals(const CentralTable& table) {
     std::vector<Amount> totals;
     for (int index : table.moneyRules) {
         const Rule& rule = table.rules[static_cast<std::size_t>(index)];
-        totals.emplace_back(rule.decimals, rule.inUnits || rule.decimals > 0);
+        totals.emplace_back(rule.decimals, rule.inUnits);
     }
     return totals;
 }
@@ -456,10 +481,9 @@ std::vector<Amount> emptyTotals(const CentralTable& table) {
 void addTotals(const CentralTable& table, const std::vector<Value>& values, std::vector<Amount>& totals) {
     for (std::size_t i = 0; i < table.moneyRules.size(); ++i) {
         const auto index = static_cast<std::size_t>(table.moneyRules[i]);
-        const Rule& rule = table.rules[index];
         const Value& value = values[index];
         if (!value.problem.empty()) continue;
-        totals[i].add(rule.inUnits ? value.units : toUnits(value.number, rule.decimals), value.number);
+        totals[i].add(value.units, value.number);
     }
 }
 
@@ -487,7 +511,7 @@ void compareTable(const CentralTable& table, db::Connection& central, const std:
         if (step % 1024 == 0 && sink.stopRequested()) throw CheckStopped();
         const Key* smallest = centralRows.atEnd() ? nullptr : &centralRows.key();
         for (const auto& branch : branches)
-            if (!branch->atEnd() && (!smallest || branch->key() < *smallest)) smallest = &branch->key();
+            if (!branch->atEnd() && (!smallest || keyLess(branch->key(), *smallest))) smallest = &branch->key();
         if (!smallest) break;
         current = *smallest;
 
@@ -563,7 +587,11 @@ void Amount::add(std::int64_t units, double value) {
 }
 
 std::string Amount::text() const {
-    return inUnits_ ? db::integerText(units_, -decimals_) : db::doubleText(static_cast<double>(value_));
+    if (inUnits_) return db::integerText(units_, -decimals_);
+    // Rounded half away from zero to the column's decimals, as it is shown.
+    const long double scaled = value_ * std::pow(10.0L, decimals_);
+    if (decimals_ <= 0 || !(std::fabs(scaled) < 9.2e18L)) return db::doubleText(static_cast<double>(value_));
+    return db::integerText(std::llroundl(scaled), -decimals_);
 }
 
 Amount Amount::minus(const Amount& other) const {
@@ -571,10 +599,6 @@ Amount Amount::minus(const Amount& other) const {
     result.units_ = units_ - other.units_;
     result.value_ = value_ - other.value_;
     return result;
-}
-
-bool Amount::operator==(const Amount& other) const {
-    return inUnits_ ? units_ == other.units_ : value_ == other.value_;
 }
 
 const char* kindName(DifferenceKind kind) {

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "TestDatabases.h"
+#include "db/ScaledNumber.h"
 
 namespace {
 
@@ -49,10 +53,15 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
     const std::string documentTotals = "VALORDOCTO branch 4441.50 central ";
     const struct {
         const char* name;
-        bool secondBranch;                                  // {b} also gives code 01, with its own D2
-        std::vector<std::pair<char, std::string>> changes;  // after the run: 'a' branch, 'c' central
+        bool secondBranch;  // {b} also gives code 01, with its own D2
+        // 'A' the branch before the run; after it, 'a' the branch, 'c' the central
+        std::vector<std::pair<char, std::string>> changes;
         int status;
-        std::vector<std::string> lines;  // each shown once
+        std::vector<std::string> lines;      // each shown once
+        std::vector<std::string> columns{};  // of the first difference in the report, when given
+        int centralDialect = 1;
+        std::vector<std::pair<std::string, std::string>> centralSchemaEdits{};  // from, to
+        bool tabDocument = false;  // the branch also holds document D2 followed by a tab
     } cases[] = {
         {"in sync, NULLs arrived as empty text, 0 and 1899-12-30",
          false,
@@ -77,7 +86,55 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
            "VALORDOCTO = 1480.51 WHERE CODDOCTO = 'D2'"}},
          1,
          {"DOCUREC 01 different " + key + "D2: DT_VENCIMENTO, VALORDOCTO, OBSERVACAO\n",
-          "0 missing, 1 different, 0 only in central, 0 collisions; " + documentTotals + "4441.51 difference 0.01"}},
+          "0 missing, 1 different, 0 only in central, 0 collisions; " + documentTotals + "4441.51 difference 0.01"},
+         {"DT_VENCIMENTO", "VALORDOCTO", "OBSERVACAO"}},
+        {"a document number holding a tab, which the engine orders below its blank-padded neighbour",
+         false,
+         {{'c', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D2' || ASCII_CHAR(9)"}},
+         1,
+         {"DOCUREC 01 missing " + key + "D2\t from {a}",
+          "branch 4 rows, central 3; 1 missing, 0 different, 0 only in central, 0 collisions; VALORDOCTO branch "
+          "4451.50 central 4441.50 difference -10.00"},
+         {},
+         1,
+         {},
+         true},
+        {"the same under a collation that folds case, ordered by its bytes",
+         false,
+         {},
+         0,
+         {"DOCUREC 01 {a}: in sync, 4 rows; VALORDOCTO branch 4451.50 central 4451.50 difference 0.00"},
+         {},
+         1,
+         {{"CODDOCTO            VARCHAR(20) NOT NULL",
+           "CODDOCTO VARCHAR(20) CHARACTER SET WIN1252 NOT NULL COLLATE WIN_PTBR"}},
+         true},
+        {"fractions of a cent in a dialect 1 central count in the totals as SUM adds them",
+         false,
+         {{'c', "UPDATE DOCUREC SET VALORDOCTO = VALORDOCTO + 0.004"}},
+         1,
+         {"DOCUREC 01 different " + key + "D1: VALORDOCTO\n",
+          "0 missing, 3 different, 0 only in central, 0 collisions; " + documentTotals + "4441.51 difference 0.01"}},
+        {"amounts a dialect 3 central rounds up from just below the half",
+         false,
+         {{'A', "UPDATE DOCUREC SET VALORDOCTO = 1.005, VALORPAGO = 0.285 WHERE CODDOCTO = 'D1'"}},
+         0,
+         {"DOCUREC 01 {a}: in sync, 3 rows; VALORDOCTO branch 2962.01 central 2962.01 difference 0.00; VALORPAGO "
+          "branch 0.29 central 0.29 difference 0.00"},
+         {},
+         3,
+         {{"DATAHORA            DATE", "DATAHORA            TIMESTAMP"}}},
+        {"a central NULL where a run wrote '', 0 and 1899-12-30, and a time of day where it wrote a date",
+         false,
+         {{'c', "UPDATE DOCUREC SET OBSERVACAO = NULL, VALORDESC = NULL, DT_VENCIMENTO = NULL WHERE CODDOCTO = 'D3'"},
+          {'c', "UPDATE MOVIREC SET USUARIO = NULL WHERE NUMORD = '2'"},
+          {'c', "UPDATE MOVIREC SET DT_MOVIMENTO = DT_MOVIMENTO + 0.25 WHERE NUMORD = '1'"}},
+         1,
+         {"DOCUREC 01 different " + key + "D3: DT_VENCIMENTO, VALORDESC, OBSERVACAO\n",
+          "0 missing, 1 different, 0 only in central, 0 collisions; " + documentTotals + "4441.50 difference 0.00",
+          "MOVIREC 01 different CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=D3 NUMORD=2: USUARIO\n",
+          "MOVIREC 01 different CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=D3 NUMORD=1: DT_MOVIMENTO\n"},
+         {"DT_VENCIMENTO", "VALORDESC", "OBSERVACAO"}},
         {"a row deleted in the branch",
          false,
          {{'a', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D1'"}},
@@ -92,22 +149,27 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
           "0 different, 0 only in central, 1 collisions",
           "MOVIREC 01 the union of {a} (2 rows) and {b} (0 rows): in sync"}},
     };
-    for (const auto& [name, secondBranch, changes, status, lines] : cases) {
+    for (const auto& [name, secondBranch, changes, status, lines, columns, centralDialect, centralSchemaEdits,
+                      tabDocument] : cases) {
         SCOPED_TRACE(name);
         testsupport::TempDir dir;
         const std::string a = dir.file("a.fb"), b = dir.file("b.fb"), central = dir.file("central.fb");
-        testsupport::createCentralDatabase(central);
+        std::string centralSchema = testsupport::schemaText("central.sql");
+        for (const auto& [from, to] : centralSchemaEdits) centralSchema = replaced(centralSchema, from, to);
+        testsupport::createDatabase(central, centralSchema, "NONE", centralDialect);
         testsupport::createBranchDatabase(a);
         testsupport::insertRows(a, "DOCUREC",
                                 {documentRow("01", "D1"), documentRow("01", "D2"),
                                  documentRow("01", "D3")
                                      .set("OBSERVACAO", std::nullopt)
                                      .set("VALORDESC", std::nullopt)
-                                     .set("DT_VENCIMENTO", std::nullopt)});
+                                     .set("DT_VENCIMENTO", std::nullopt)
+                                     .setBlob("ANOTACOES", std::nullopt)});
         testsupport::insertRows(
             a, "MOVIREC",
             {movementRow("01", "D3", "1"),
              movementRow("01", "D3", "2").set("ORDEMLIQRECEBER", std::nullopt).set("USUARIO", std::nullopt)});
+        if (tabDocument) testsupport::insertRow(a, "DOCUREC", documentRow("01", "D2\t").set("VALORDOCTO", "10"));
         std::vector<std::string> arguments = {"--central", central, "--branch", a + "=01"};
         if (secondBranch) {
             testsupport::createBranchDatabase(b);
@@ -115,14 +177,22 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
             arguments.insert(arguments.end(), {"--branch", b + "=01"});
         }
         arguments.insert(arguments.end(), {"--report", dir.file("report.json")});
+        for (const auto& [where, sql] : changes) {
+            if (where == 'A') testsupport::execute(a, sql);
+        }
+        const bool changedAfterTheRun =
+            std::any_of(changes.begin(), changes.end(), [](const auto& change) { return change.first != 'A'; });
         Outcome outcome;
-        if (changes.empty()) {
+        if (!changedAfterTheRun) {
             arguments.push_back("--verify");
             outcome = batch(arguments);
             EXPECT_EQ(outcome.count("Done: every row written."), 1) << outcome.output;
         } else {
-            ASSERT_EQ(batch(arguments).status, 0);
-            for (const auto& [where, sql] : changes) testsupport::execute(where == 'a' ? a : central, sql);
+            const Outcome run = batch(arguments);
+            ASSERT_EQ(run.status, 0) << run.output;
+            for (const auto& [where, sql] : changes) {
+                if (where != 'A') testsupport::execute(where == 'a' ? a : central, sql);
+            }
             arguments.push_back("--check");
             outcome = batch(arguments);
         }
@@ -132,25 +202,88 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
         const auto report = nlohmann::json::parse(std::ifstream(dir.file("report.json")));
         EXPECT_EQ(report["exitStatus"], status);
         EXPECT_EQ(report["check"]["inSync"], status == 0);
-        if (!changes.empty() && changes[0].second.starts_with("UPDATE")) {
-            EXPECT_EQ(report["check"]["results"][0]["differences"][0]["columns"],
-                      nlohmann::json({"DT_VENCIMENTO", "VALORDOCTO", "OBSERVACAO"}));
+        if (!columns.empty()) {
+            EXPECT_EQ(report["check"]["results"][0]["differences"][0]["columns"], nlohmann::json(columns));
         }
     }
 }
 
-TEST(Check, ACentralTableWithoutPrimaryKeyEndsTheCheckNamingIt) {
+// The amount a run leaves in an exact column is the server's conversion of
+// the double it is sent, and the check expects exactly that: every
+// thousandth from 0.000 to 99.999 through a real NUMERIC(15,2) (a scaled
+// BIGINT in dialect 3) and a NUMERIC(9,4) (a scaled INTEGER).
+TEST(Check, ExpectsEveryAmountAsAnExactCentralColumnStoresIt) {
     testsupport::TempDir dir;
-    const std::string branch = dir.file("a.fb"), central = dir.file("central.fb");
-    testsupport::createBranchDatabase(branch);
+    const std::string path = dir.file("amounts.fb");
     testsupport::createDatabase(
-        central, replaced(testsupport::schemaText("central.sql"),
-                          ",\n    CONSTRAINT PK_DOCUREC PRIMARY KEY (CODEMPRESA, TIPODOCTO, CODDOCTO)", ""));
-    const Outcome outcome = batch({"--central", central, "--branch", branch + "=01", "--check"});
-    EXPECT_EQ(outcome.status, 2);
-    EXPECT_EQ(outcome.output,
-              "tavolene-batch: check ended: DOCUREC: the central table has no primary key, so its rows cannot be "
-              "matched with the branch rows\n");
+        path, "CREATE TABLE AMOUNTS (N INTEGER, SENT DOUBLE PRECISION, CENTS NUMERIC(15,2), TENTHS NUMERIC(9,4))",
+        "NONE", 3);
+    testsupport::execute(path,
+                         "EXECUTE BLOCK AS DECLARE I INTEGER = 0; DECLARE D DOUBLE PRECISION; BEGIN "
+                         "WHILE (I < 100000) DO BEGIN D = I / 1000.0; "
+                         "INSERT INTO AMOUNTS VALUES (:I, :D, :D, :D); I = I + 1; END END");
+    const testsupport::Rows rows =
+        testsupport::selectAsText(path, "SELECT SENT, CENTS, TENTHS FROM AMOUNTS ORDER BY N");
+    ASSERT_EQ(rows.size(), 100000u);
+    // Where the double lies a hair below the half, the server still rounds up.
+    EXPECT_EQ(rows[1005][1], "1.01");
+    EXPECT_EQ(rows[285][1], "0.29");
+    for (const int decimals : {2, 4}) {
+        int wrong = 0;
+        for (const auto& row : rows) {
+            const auto& kept = *row[decimals / 2];  // CENTS, TENTHS
+            const auto stored = std::llround(std::stod(kept) * std::pow(10, decimals));
+            if (db::scaledUnitsOfDouble(std::stod(*row[0]), decimals) != stored && ++wrong <= 5)
+                ADD_FAILURE() << *row[0] << " is kept as " << kept;
+        }
+        EXPECT_EQ(wrong, 0) << "decimals " << decimals;
+    }
+}
+
+// A failure that ends the check is told in one line, after the verdicts of
+// the tables done before it and no finding of the table it ends.
+TEST(Check, AFailureEndsTheCheckWithNoFalseFindingBeforeIt) {
+    const struct {
+        const char* name;
+        std::pair<std::string, std::string> centralEdit, branchEdit;  // of the schemas: from, to
+        std::string failure;                                          // after "check ended: "
+    } cases[] = {
+        {"a central table without primary key",
+         {",\n    CONSTRAINT PK_DOCUREC PRIMARY KEY (CODEMPRESA, TIPODOCTO, CODDOCTO)", ""},
+         {},
+         "DOCUREC: the central table has no primary key, so its rows cannot be matched with the branch rows"},
+        // The branch orders 9 before 10 as numbers, the central key is text.
+        {"branch rows that do not come in the order of the central key",
+         {},
+         {"NUMORD              VARCHAR(6) NOT NULL", "NUMORD INTEGER NOT NULL"},
+         "MOVIREC: {a}: the rows do not come in the order of the key (CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=D3 "
+         "NUMORD=10 came after a greater key)"},
+    };
+    for (const auto& [name, centralEdit, branchEdit, failure] : cases) {
+        SCOPED_TRACE(name);
+        testsupport::TempDir dir;
+        const std::string branch = dir.file("a.fb"), central = dir.file("central.fb");
+        const auto schema = [](const std::string& file, const std::pair<std::string, std::string>& edit) {
+            const std::string text = testsupport::schemaText(file);
+            return edit.first.empty() ? text : replaced(text, edit.first, edit.second);
+        };
+        testsupport::createDatabase(branch, schema("branch.sql", branchEdit));
+        testsupport::createDatabase(central, schema("central.sql", centralEdit));
+        testsupport::insertRows(branch, "MOVIREC", {movementRow("01", "D3", "9"), movementRow("01", "D3", "10")});
+        const std::vector<std::string> arguments = {"--central", central, "--branch", branch + "=01"};
+        if (centralEdit.first.empty()) {
+            ASSERT_EQ(batch(arguments).status, 0);
+        }
+        std::vector<std::string> checking = arguments;
+        checking.push_back("--check");
+        const Outcome outcome = batch(checking);
+        EXPECT_EQ(outcome.status, 2);
+        const std::string told = "tavolene-batch: check ended: " + replaced(failure, "{a}", branch) + "\n";
+        ASSERT_TRUE(outcome.output.ends_with(told)) << outcome.output;
+        std::istringstream before(outcome.output.substr(0, outcome.output.size() - told.size()));
+        for (std::string line; std::getline(before, line);)
+            EXPECT_NE(line.find(": in sync, "), std::string::npos) << line;
+    }
 }
 
 }  // namespace

@@ -65,12 +65,12 @@ private:
     ThrowStatusWrapper wrapper_;
 };
 
-std::vector<unsigned char> buildDpb(const std::string& charset, bool create) {
+std::vector<unsigned char> buildDpb(const std::string& charset, bool create, int dialect = 1) {
     Status status;
     IXpbBuilder* dpb = master()->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
     dpb->insertString(&status, isc_dpb_user_name, kUser);
     dpb->insertString(&status, isc_dpb_password, kPassword);
-    dpb->insertInt(&status, isc_dpb_sql_dialect, 1);
+    dpb->insertInt(&status, isc_dpb_sql_dialect, dialect);
     if (create) {
         dpb->insertInt(&status, isc_dpb_page_size, 8192);
         dpb->insertString(&status, isc_dpb_set_db_charset, charset.c_str());
@@ -117,13 +117,13 @@ ITransaction* startTransaction(IAttachment* attachment) {
     return attachment->startTransaction(&status, sizeof tpb, tpb);
 }
 
-void runStatements(IAttachment* attachment, const std::vector<std::string>& statements) {
+void runStatements(IAttachment* attachment, const std::vector<std::string>& statements, unsigned dialect = 1) {
     for (const std::string& sql : statements) {
         try {
             Status status;
             ITransaction* transaction = startTransaction(attachment);
             try {
-                attachment->execute(&status, transaction, 0, sql.c_str(), 1, nullptr, nullptr, nullptr, nullptr);
+                attachment->execute(&status, transaction, 0, sql.c_str(), dialect, nullptr, nullptr, nullptr, nullptr);
             } catch (...) {
                 CheckStatusWrapper quiet(master()->getStatus());
                 transaction->rollback(&quiet);
@@ -255,8 +255,8 @@ std::string schemaText(const std::string& fileName) {
     return text.str();
 }
 
-void createDatabase(const std::string& path, const std::string& sql, const std::string& charset) {
-    const std::vector<unsigned char> dpb = buildDpb(charset, true);
+void createDatabase(const std::string& path, const std::string& sql, const std::string& charset, int dialect) {
+    const std::vector<unsigned char> dpb = buildDpb(charset, true, dialect);
     IAttachment* created = nullptr;
     try {
         Status status;
@@ -265,7 +265,7 @@ void createDatabase(const std::string& path, const std::string& sql, const std::
         fail(failure, "create " + path);
     }
     Attachment attachment(created);
-    runStatements(attachment.get(), splitStatements(sql));
+    runStatements(attachment.get(), splitStatements(sql), static_cast<unsigned>(dialect));
 }
 
 void createBranchDatabase(const std::string& path, const std::string& charset) {

@@ -44,9 +44,11 @@ std::vector<std::string> splitStatements(const std::string& sql);
 // The text of tests/schema/<fileName>.
 std::string schemaText(const std::string& fileName);
 
-// Creates a dialect-1 database (page size 8192, default character set
-// `charset`) and runs every statement of `sql` in it.
-void createDatabase(const std::string& path, const std::string& sql, const std::string& charset = "NONE");
+// Creates a database of SQL dialect `dialect` (page size 8192, default
+// character set `charset`) and runs every statement of `sql` in it, in that
+// dialect. The other helpers attach in dialect 1, as the program does.
+void createDatabase(const std::string& path, const std::string& sql, const std::string& charset = "NONE",
+                    int dialect = 1);
 void createBranchDatabase(const std::string& path, const std::string& charset = "NONE");
 void createCentralDatabase(const std::string& path, const std::string& charset = "NONE");
 
