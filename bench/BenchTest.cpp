@@ -176,6 +176,22 @@ TEST(Report, OptionsAreParsedAndBadOnesRefused) {
     EXPECT_THROW(bench::parseOptions({"--child", "engine"}), std::invalid_argument);
     EXPECT_THROW(bench::parseOptions({"--child", "both", "--branch", "a", "--central", "b"}), std::invalid_argument);
     EXPECT_EQ(bench::parseOptions({"--child", "limit", "--branch", "a", "--central", "b"}).child, "limit");
+
+    // Over a WAN: few documents and one run unless asked, in either order.
+    const bench::Options wan = bench::parseOptions({"--wan", "--round-trips", "0,25"});
+    EXPECT_TRUE(wan.wan);
+    EXPECT_EQ(wan.roundTripsMs, (std::vector<int>{0, 25}));
+    EXPECT_EQ(wan.rows, bench::kWanDocuments);
+    EXPECT_EQ(wan.repetitions, 1);
+    const bench::Options sized = bench::parseOptions({"--rows", "50", "--reps", "2", "--wan"});
+    EXPECT_EQ(sized.rows, 50);
+    EXPECT_EQ(sized.repetitions, 2);
+    EXPECT_EQ(sized.roundTripsMs, (std::vector<int>{0, 10, 50}));
+    EXPECT_FALSE(bench::parseOptions({}).wan);
+    for (const char* bad : {"", "10,", ",10", "10,,50", "10;50", "-5", "5ms"})
+        EXPECT_THROW(bench::parseOptions({"--wan", "--round-trips", bad}), std::invalid_argument) << bad;
+    EXPECT_THROW(bench::parseOptions({"--wan", "--child", "limit", "--branch", "a", "--central", "b"}),
+                 std::invalid_argument);
 }
 
 bench::Report sampleReport() {
