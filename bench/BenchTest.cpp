@@ -449,9 +449,10 @@ TEST(LatencyProxy, DelaysEachDirectionAndKeepsTheBytesInOrder) {
     }
 }
 
-// Eight clients at once with a 200 ms round trip each finish in about one
-// round trip, not eight.
-TEST(LatencyProxy, ServesConnectionsAtOnce) {
+// Eight clients at once, each asking twice and waiting for each answer,
+// with a 200 ms round trip: they finish in about two round trips, not
+// sixteen, and the proxy counts the sixteen round trips they waited for.
+TEST(LatencyProxy, ServesConnectionsAtOnceAndCountsTheirRoundTrips) {
     EchoServer server;
     const milliseconds oneWay(100);
     bench::LatencyProxy proxy("127.0.0.1", server.port(), oneWay);
@@ -460,17 +461,21 @@ TEST(LatencyProxy, ServesConnectionsAtOnce) {
     for (int i = 0; i < 8; ++i)
         answers.push_back(std::async(std::launch::async, [&proxy, i] {
             const int client = loopbackSocket(proxy.port(), false);
-            const std::string message = "client " + std::to_string(i);
-            send(client, message.data(), message.size(), 0);
-            const std::string answer = receive(client, message.size());
+            std::string answered;
+            for (const std::string& message : {"client " + std::to_string(i), std::string(" again")}) {
+                send(client, message.data(), message.size(), 0);
+                answered += receive(client, message.size());
+            }
             close(client);
-            return answer;
+            return answered;
         }));
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(answers[static_cast<std::size_t>(i)].get(), "client " + std::to_string(i));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(answers[static_cast<std::size_t>(i)].get(), "client " + std::to_string(i) + " again");
     const auto elapsed = Clock::now() - start;
-    EXPECT_GE(elapsed, 2 * oneWay);
+    EXPECT_GE(elapsed, 2 * 2 * oneWay);
     EXPECT_LT(elapsed, 4 * 2 * oneWay);
     EXPECT_EQ(server.firstArrivals().size(), 8u);
+    EXPECT_EQ(proxy.exchanges(), 16);
 }
 
 }  // namespace

@@ -51,11 +51,12 @@ sockaddr_in resolve(const std::string& host, int port) {
 // of a stream travels the same way, as a half close after the delay.
 class LatencyProxy::Connection {
 public:
-    Connection(int clientFd, int serverFd, std::chrono::microseconds oneWay)
+    Connection(int clientFd, int serverFd, std::chrono::microseconds oneWay, std::atomic<long>& exchanges)
         : clientFd_(clientFd),
           serverFd_(serverFd),
-          toServer_(*this, clientFd, serverFd, oneWay),
-          toClient_(*this, serverFd, clientFd, oneWay) {
+          exchanges_(exchanges),
+          toServer_(*this, clientFd, serverFd, oneWay, Side::Client),
+          toClient_(*this, serverFd, clientFd, oneWay, Side::Server) {
         toServer_.start();
         toClient_.start();
     }
@@ -83,6 +84,16 @@ public:
     }
 
 private:
+    enum class Side { None, Client, Server };
+
+    // Called by a reader with each chunk as it arrives.
+    void arrived(Side sender) {
+        if (sender == Side::Client && lastSender_.exchange(sender) != Side::Client)
+            ++exchanges_;
+        else if (sender == Side::Server)
+            lastSender_ = sender;
+    }
+
     struct Chunk {
         Clock::time_point due;
         std::vector<char> bytes;  // empty: the sender closed its side
@@ -90,8 +101,8 @@ private:
 
     class Direction {
     public:
-        Direction(Connection& connection, int from, int to, std::chrono::microseconds oneWay)
-            : connection_(connection), from_(from), to_(to), oneWay_(oneWay) {}
+        Direction(Connection& connection, int from, int to, std::chrono::microseconds oneWay, Side sender)
+            : connection_(connection), from_(from), to_(to), oneWay_(oneWay), sender_(sender) {}
 
         void start() {
             reader_ = std::thread([this] { readLoop(); });
@@ -119,7 +130,10 @@ private:
                 if (got < 0 && errno == EINTR) continue;
                 const Clock::time_point due = Clock::now() + oneWay_;
                 std::vector<char> bytes;
-                if (got > 0) bytes.assign(buffer.data(), buffer.data() + got);
+                if (got > 0) {
+                    bytes.assign(buffer.data(), buffer.data() + got);
+                    connection_.arrived(sender_);
+                }
                 {
                     std::lock_guard lock(mutex_);
                     queue_.push_back(Chunk{due, std::move(bytes)});
@@ -169,6 +183,7 @@ private:
         const int from_;
         const int to_;
         const std::chrono::microseconds oneWay_;
+        const Side sender_;
         std::mutex mutex_;
         std::condition_variable ready_;
         std::deque<Chunk> queue_;
@@ -181,6 +196,8 @@ private:
 
     const int clientFd_;
     const int serverFd_;
+    std::atomic<long>& exchanges_;
+    std::atomic<Side> lastSender_{Side::None};
     Direction toServer_;
     Direction toClient_;
 };
@@ -237,7 +254,7 @@ void LatencyProxy::acceptLoop() {
         sendAtOnce(clientFd);
         sendAtOnce(serverFd);
         std::lock_guard lock(connectionsMutex_);
-        connections_.push_back(std::make_unique<Connection>(clientFd, serverFd, oneWay_));
+        connections_.push_back(std::make_unique<Connection>(clientFd, serverFd, oneWay_, exchanges_));
     }
 }
 

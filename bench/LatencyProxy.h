@@ -32,6 +32,11 @@ public:
 
     int port() const { return port_; }
     std::chrono::microseconds oneWay() const { return oneWay_; }
+    // Round trips the clients waited for, over all connections so far: how
+    // often a client sent again after its server had answered (its first
+    // send counts as one). A client that sends twice without waiting in
+    // between pays one round trip, and it counts once.
+    long exchanges() const { return exchanges_; }
 
 private:
     class Connection;
@@ -43,6 +48,7 @@ private:
     int listenFd_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<long> exchanges_{0};
     std::mutex connectionsMutex_;
     std::list<std::unique_ptr<Connection>> connections_;
     std::thread acceptor_;

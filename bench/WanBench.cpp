@@ -137,16 +137,20 @@ public:
         // Half the round trip each way, in microseconds so an odd
         // millisecond is kept.
         LatencyProxy proxy("127.0.0.1", serverPort_, std::chrono::microseconds(roundTripMs * 500));
-        WanLine line{roundTripMs, {}};
+        WanLine line{roundTripMs, {}, {}};
         for (std::size_t i = 0; i < kCases.size(); ++i) {
             std::vector<double> figures;
+            long exchanges = 0;
             for (int repetition = 1; repetition <= options_.repetitions; ++repetition) {
+                const long exchangesBefore = proxy.exchanges();
                 const double seconds = runCase(kCases[i], proxy.port(), roundTripMs, repetition);
+                exchanges = proxy.exchanges() - exchangesBefore;
                 figures.push_back(static_cast<double>(counts_.rows()) / seconds);
                 std::cerr << roundTripMs << " ms, " << wanCaseHeadings()[i] << ": " << counts_.rows() << " rows in "
-                          << seconds << " s\n";
+                          << seconds << " s, " << exchanges << " round trips\n";
             }
             line.rowsPerSecond.push_back(median(figures));
+            line.roundTripsPerRow.push_back(static_cast<double>(exchanges) / static_cast<double>(counts_.rows()));
         }
         return line;
     }
@@ -216,9 +220,9 @@ private:
     BranchCounts counts_;
 };
 
-std::string oneDecimal(double value) {
+std::string fixed(double value, int decimals) {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", value);
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
     return buffer;
 }
 
@@ -237,7 +241,7 @@ const std::vector<std::string>& wanCaseHeadings() {
     return headings;
 }
 
-std::string formatWanTable(const std::vector<WanLine>& lines) {
+std::string formatWanTable(const std::vector<WanLine>& lines, WanFigure figure, int decimals) {
     std::string table = "| Round trip |";
     std::string rule = "|---:|";
     for (const std::string& heading : wanCaseHeadings()) {
@@ -248,8 +252,9 @@ std::string formatWanTable(const std::vector<WanLine>& lines) {
     for (const WanLine& line : lines) {
         table += "| " + std::to_string(line.roundTripMs) + " ms |";
         for (std::size_t i = 0; i < wanCaseHeadings().size(); ++i) {
-            const bool measured = i < line.rowsPerSecond.size() && line.rowsPerSecond[i];
-            table += " " + (measured ? oneDecimal(*line.rowsPerSecond[i]) : std::string("-")) + " |";
+            const std::vector<std::optional<double>>& figures = line.*figure;
+            const bool measured = i < figures.size() && figures[i];
+            table += " " + (measured ? fixed(*figures[i], decimals) : std::string("-")) + " |";
         }
         table += "\n";
     }
@@ -265,7 +270,9 @@ int runWanBenchmark(const Options& options, const std::string& batchProgram, con
     std::cout << "Rows per second (rows written / wall seconds of the run), " << run.counts().documents
               << " documents and " << run.counts().movements << " movements, median of " << options.repetitions
               << (options.repetitions == 1 ? " run" : " runs") << ":\n\n"
-              << formatWanTable(lines) << std::flush;
+              << formatWanTable(lines, &WanLine::rowsPerSecond, 1)
+              << "\nRound trips through the proxy per row (of a run, attaching and preparing included):\n\n"
+              << formatWanTable(lines, &WanLine::roundTripsPerRow, 2) << std::flush;
     return 0;
 }
 

@@ -13,12 +13,16 @@ namespace bench {
 struct WanLine {
     int roundTripMs = 0;
     std::vector<std::optional<double>> rowsPerSecond;
+    // Round trips the run waited for through the proxy (attaching and
+    // preparing included), divided by the rows it copied.
+    std::vector<std::optional<double>> roundTripsPerRow;
 };
 
 const std::vector<std::string>& wanCaseHeadings();
 
-// The table as Markdown, one line per round trip.
-std::string formatWanTable(const std::vector<WanLine>& lines);
+// One figure of every line as a Markdown table, one line per round trip.
+using WanFigure = std::vector<std::optional<double>> WanLine::*;
+std::string formatWanTable(const std::vector<WanLine>& lines, WanFigure figure, int decimals);
 
 // The benchmark over a WAN (docs/performance.md, "Over a WAN"): starts the
 // Firebird server of `serverScript` unless it runs already (stopping it at
