@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run clean package bench
+.PHONY: deps configure build test run clean package bench bench-wan
 
 deps:
 	bash scripts/install-deps
@@ -21,6 +21,16 @@ test: build
 N ?= 2000
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/tavolene_bench --rows $(N)
+
+# The runner and the bare client against a Firebird server through a
+# latency proxy, at round trips of 0, 10 and 50 ms (docs/performance.md,
+# "Over a WAN"). Starts scripts/test-server on TAVOLENE_FB_PORT (default
+# 3051) unless it runs. 200 documents unless N= is given; ROUND_TRIPS=0,25
+# picks other round trips. Not part of `make test`.
+bench-wan: build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/tavolene_bench --wan \
+	  $(if $(filter command line environment,$(origin N)),--rows $(N)) \
+	  $(if $(ROUND_TRIPS),--round-trips $(ROUND_TRIPS))
 
 # Builds only the window (not the tests or the benchmark), creates the demo
 # databases in demo/ the first time, then starts the window.

@@ -1,15 +1,23 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
 #include "BranchData.h"
 #include "EngineRun.h"
+#include "LatencyProxy.h"
 #include "LimitLoop.h"
 #include "Report.h"
 #include "TestDatabases.h"
 #include "transfer/Tables.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <map>
-#include <set>
 
 namespace {
 
@@ -39,7 +47,8 @@ TEST(LimitStatements, CarryEveryColumnOfTheProgramsUpserts) {
 TEST(LimitStatements, MarkersAndColumnListsAreParsed) {
     EXPECT_EQ(bench::positionalMarkers("UPDATE OR INSERT INTO T (A, B_1) VALUES (:A, :B_1)"),
               "UPDATE OR INSERT INTO T (A, B_1) VALUES (?, ?)");
-    EXPECT_EQ(bench::positionalMarkers("SELECT 1 FROM T WHERE X = :X1 AND Y = 2"), "SELECT 1 FROM T WHERE X = ? AND Y = 2");
+    EXPECT_EQ(bench::positionalMarkers("SELECT 1 FROM T WHERE X = :X1 AND Y = 2"),
+              "SELECT 1 FROM T WHERE X = ? AND Y = 2");
     EXPECT_EQ(bench::upsertColumns("UPDATE OR INSERT INTO T (A,\n  B , C) VALUES (:A, :B, :C)"),
               (std::vector<std::string>{"A", "B", "C"}));
     EXPECT_THROW(bench::upsertColumns("DELETE FROM T"), std::invalid_argument);
@@ -59,8 +68,7 @@ TEST(BranchRows, AreDeterministicForASeed) {
     }
     bool differs = false;
     BranchRowSource again(7);
-    for (long number = 0; number < 20; ++number)
-        differs |= again.document(number) != other.document(number);
+    for (long number = 0; number < 20; ++number) differs |= again.document(number) != other.document(number);
     EXPECT_TRUE(differs);
 }
 
@@ -87,8 +95,7 @@ TEST(BranchRows, HaveTheRealisticMix) {
         for (const auto& cell : row) {
             ++cells;
             nullCells += !cell;
-            if (cell && std::any_of(cell->begin(), cell->end(), [](char c) { return c & 0x80; }))
-                ++accented;
+            if (cell && std::any_of(cell->begin(), cell->end(), [](char c) { return c & 0x80; })) ++accented;
         }
         const auto& venda = row[column("DT_VENDA")];
         timed += venda && venda->substr(11) != "00:00:00";
@@ -169,6 +176,22 @@ TEST(Report, OptionsAreParsedAndBadOnesRefused) {
     EXPECT_THROW(bench::parseOptions({"--child", "engine"}), std::invalid_argument);
     EXPECT_THROW(bench::parseOptions({"--child", "both", "--branch", "a", "--central", "b"}), std::invalid_argument);
     EXPECT_EQ(bench::parseOptions({"--child", "limit", "--branch", "a", "--central", "b"}).child, "limit");
+
+    // Over a WAN: few documents and one run unless asked, in either order.
+    const bench::Options wan = bench::parseOptions({"--wan", "--round-trips", "0,25"});
+    EXPECT_TRUE(wan.wan);
+    EXPECT_EQ(wan.roundTripsMs, (std::vector<int>{0, 25}));
+    EXPECT_EQ(wan.rows, bench::kWanDocuments);
+    EXPECT_EQ(wan.repetitions, 1);
+    const bench::Options sized = bench::parseOptions({"--rows", "50", "--reps", "2", "--wan"});
+    EXPECT_EQ(sized.rows, 50);
+    EXPECT_EQ(sized.repetitions, 2);
+    EXPECT_EQ(sized.roundTripsMs, (std::vector<int>{0, 10, 50}));
+    EXPECT_FALSE(bench::parseOptions({}).wan);
+    for (const char* bad : {"", "10,", ",10", "10,,50", "10;50", "-5", "5ms"})
+        EXPECT_THROW(bench::parseOptions({"--wan", "--round-trips", bad}), std::invalid_argument) << bad;
+    EXPECT_THROW(bench::parseOptions({"--wan", "--child", "limit", "--branch", "a", "--central", "b"}),
+                 std::invalid_argument);
 }
 
 bench::Report sampleReport() {
@@ -301,6 +324,158 @@ TEST(LimitLoop, CountsRefusedRowsAndGoesOn) {
         EXPECT_EQ(testsupport::countRows(central, "DOCUREC"), counts.documents - refused);
         EXPECT_EQ(testsupport::countRows(central, "MOVIREC"), counts.movements);
     }
+}
+
+// --- the latency proxy -------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+int loopbackSocket(int port, bool listening) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ready = listening
+                           ? bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd, 16) == 0
+                           : connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (!ready) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads exactly `length` bytes, or fewer when the peer closes.
+std::string receive(int fd, std::size_t length) {
+    std::string bytes;
+    char buffer[16384];
+    while (bytes.size() < length) {
+        const ssize_t got = recv(fd, buffer, std::min(sizeof buffer, length - bytes.size()), 0);
+        if (got <= 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    return bytes;
+}
+
+// The proxy's target: sends every byte back on the connection it came
+// from, closes when the other side does, and notes when each connection's
+// first byte arrived.
+class EchoServer {
+public:
+    EchoServer() : listenFd_(loopbackSocket(0, true)) {
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        acceptor_ = std::thread([this] {
+            for (int fd; (fd = accept(listenFd_, nullptr, nullptr)) >= 0;)
+                echoes_.emplace_back([this, fd] { echo(fd); });
+        });
+    }
+    ~EchoServer() {
+        shutdown(listenFd_, SHUT_RDWR);
+        acceptor_.join();
+        for (std::thread& echo : echoes_) echo.join();
+        close(listenFd_);
+    }
+    int port() const { return port_; }
+    std::vector<Clock::time_point> firstArrivals() {
+        std::lock_guard lock(mutex_);
+        return firstArrivals_;
+    }
+
+private:
+    void echo(int fd) {
+        char buffer[16384];
+        bool first = true;
+        for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            if (first) {
+                std::lock_guard lock(mutex_);
+                firstArrivals_.push_back(Clock::now());
+                first = false;
+            }
+            if (send(fd, buffer, static_cast<std::size_t>(got), MSG_NOSIGNAL) != got) break;
+        }
+        close(fd);
+    }
+
+    int listenFd_;
+    int port_ = 0;
+    std::thread acceptor_;
+    std::vector<std::thread> echoes_;
+    std::mutex mutex_;
+    std::vector<Clock::time_point> firstArrivals_;
+};
+
+// Each chunk reaches the server one delay after it was sent and comes back
+// one more delay later, every byte in order, the large payload in many
+// pieces; a chunk sent 40 ms after another is not held behind it for a
+// whole delay; the client's close reaches the server, whose close comes back.
+TEST(LatencyProxy, DelaysEachDirectionAndKeepsTheBytesInOrder) {
+    for (const milliseconds oneWay : {milliseconds(0), milliseconds(60)}) {
+        SCOPED_TRACE(oneWay.count());
+        EchoServer server;
+        bench::LatencyProxy proxy("localhost", server.port(), oneWay);
+        const int client = loopbackSocket(proxy.port(), false);
+        ASSERT_GE(client, 0);
+
+        std::string payload(1 << 20, '\0');
+        for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>((i * 7 + i / 251) % 256);
+        const Clock::time_point sent = Clock::now();
+        ASSERT_EQ(send(client, "first", 5, 0), 5);
+        std::this_thread::sleep_for(milliseconds(40));
+        ASSERT_EQ(send(client, "second", 6, 0), 6);
+        const std::string first = receive(client, 5);
+        const Clock::time_point firstBack = Clock::now();
+        const std::string second = receive(client, 6);
+        const Clock::time_point secondBack = Clock::now();
+        EXPECT_EQ(first + second, "firstsecond");
+        ASSERT_EQ(server.firstArrivals().size(), 1u);
+        EXPECT_GE(server.firstArrivals().front() - sent, oneWay);
+        EXPECT_GE(firstBack - sent, 2 * oneWay);
+        EXPECT_GE(secondBack - sent, 2 * oneWay + milliseconds(40));
+        if (oneWay > milliseconds(0)) {
+            EXPECT_LT(secondBack - firstBack, oneWay) << "the second chunk waited for the first one's delay";
+        }
+
+        auto echoed = std::async(std::launch::async, [&] { return receive(client, payload.size() + 1); });
+        for (std::size_t at = 0; at < payload.size(); at += 100000)
+            ASSERT_GT(send(client, payload.data() + at, std::min<std::size_t>(100000, payload.size() - at), 0), 0);
+        shutdown(client, SHUT_WR);
+        EXPECT_TRUE(echoed.get() == payload) << "the payload came back altered or incomplete";
+        close(client);
+    }
+}
+
+// Eight clients at once, each asking twice and waiting for each answer,
+// with a 200 ms round trip: they finish in about two round trips, not
+// sixteen, and the proxy counts the sixteen round trips they waited for.
+TEST(LatencyProxy, ServesConnectionsAtOnceAndCountsTheirRoundTrips) {
+    EchoServer server;
+    const milliseconds oneWay(100);
+    bench::LatencyProxy proxy("127.0.0.1", server.port(), oneWay);
+    const Clock::time_point start = Clock::now();
+    std::vector<std::future<std::string>> answers;
+    for (int i = 0; i < 8; ++i)
+        answers.push_back(std::async(std::launch::async, [&proxy, i] {
+            const int client = loopbackSocket(proxy.port(), false);
+            std::string answered;
+            for (const std::string& message : {"client " + std::to_string(i), std::string(" again")}) {
+                send(client, message.data(), message.size(), 0);
+                answered += receive(client, message.size());
+            }
+            close(client);
+            return answered;
+        }));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(answers[static_cast<std::size_t>(i)].get(), "client " + std::to_string(i) + " again");
+    const auto elapsed = Clock::now() - start;
+    EXPECT_GE(elapsed, 2 * 2 * oneWay);
+    EXPECT_LT(elapsed, 4 * 2 * oneWay);
+    EXPECT_EQ(server.firstArrivals().size(), 8u);
+    EXPECT_EQ(proxy.exchanges(), 16);
 }
 
 }  // namespace

@@ -38,18 +38,35 @@ double megabytes(long kb) { return static_cast<double>(kb) * 1024.0 / 1e6; }
 // "+1.2 MB", "-0.4 MB"; a change that rounds to nothing is "+0.0 MB".
 std::string signedMb(double mb) {
     std::string digits = fixed(mb, 1);
-    if (digits == "-0.0")
-        digits = "0.0";
+    if (digits == "-0.0") digits = "0.0";
     return (digits[0] == '-' ? "" : "+") + digits + " MB";
 }
 
 constexpr double kEngineTarget = 0.95;
 constexpr double kWindowTarget = 0.90;
 constexpr double kGrowthTargetMb = 10.0;
-constexpr double kBatchTarget = 0.95;         // B1/L
+constexpr double kBatchTarget = 0.95;           // B1/L
 constexpr double kFastToItsFloorTarget = 0.70;  // Bn/L1
 constexpr double kFastSpeedupTarget = 15.0;     // Bn/L
 constexpr double kCheckTarget = 0.50;           // C/L1
+
+// "0,10,50": round trips in milliseconds, zero allowed.
+std::vector<int> roundTrips(const std::string& text, const std::string& option) {
+    std::vector<int> values;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, comma - start);
+        int value = 0;
+        const auto result = std::from_chars(item.data(), item.data() + item.size(), value);
+        if (item.empty() || result.ec != std::errc() || result.ptr != item.data() + item.size() || value < 0)
+            throw std::invalid_argument(option + " needs milliseconds separated by commas, as 0,10,50, not \"" + text +
+                                        "\"");
+        values.push_back(value);
+        if (comma == text.size()) return values;
+        start = comma + 1;
+    }
+}
 
 }  // namespace
 
@@ -57,23 +74,26 @@ std::string usage() {
     return "usage: tavolene_bench [--rows N] [--reps R] [--mem-scale K] [--no-memory] [--no-limit-memory]\n"
            "                      [--memory-forced-writes] [--memory-page-buffers P] [--no-window] [--workdir DIR]\n"
            "       tavolene_bench --prepare-only --workdir DIR [--rows N]\n"
+           "       tavolene_bench --wan [--rows N] [--reps R] [--round-trips MS,MS,...]\n"
            "       tavolene_bench --child engine|limit|window --branch FILE --central FILE\n";
 }
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
+    bool rowsGiven = false, repetitionsGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         auto value = [&]() -> const std::string& {
-            if (i + 1 >= arguments.size())
-                throw std::invalid_argument(argument + " needs a value");
+            if (i + 1 >= arguments.size()) throw std::invalid_argument(argument + " needs a value");
             return arguments[++i];
         };
-        if (argument == "--rows")
+        if (argument == "--rows") {
             options.rows = toLong(value(), argument);
-        else if (argument == "--reps")
+            rowsGiven = true;
+        } else if (argument == "--reps") {
             options.repetitions = static_cast<int>(toLong(value(), argument));
-        else if (argument == "--mem-scale")
+            repetitionsGiven = true;
+        } else if (argument == "--mem-scale")
             options.memoryScale = static_cast<int>(toLong(value(), argument));
         else if (argument == "--no-memory")
             options.memory = false;
@@ -89,6 +109,10 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.workDir = value();
         else if (argument == "--prepare-only")
             options.prepareOnly = true;
+        else if (argument == "--wan")
+            options.wan = true;
+        else if (argument == "--round-trips")
+            options.roundTripsMs = roundTrips(value(), argument);
         else if (argument == "--child")
             options.child = value();
         else if (argument == "--branch")
@@ -98,8 +122,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         else
             throw std::invalid_argument("unknown argument \"" + argument + "\"");
     }
-    if (options.prepareOnly && options.workDir.empty())
-        throw std::invalid_argument("--prepare-only needs --workdir");
+    if (options.wan && (!options.child.empty() || options.prepareOnly))
+        throw std::invalid_argument("--wan runs on its own, without --child or --prepare-only");
+    if (options.wan) {
+        if (!rowsGiven) options.rows = kWanDocuments;
+        if (!repetitionsGiven) options.repetitions = 1;
+    }
+    if (options.prepareOnly && options.workDir.empty()) throw std::invalid_argument("--prepare-only needs --workdir");
     if (!options.child.empty()) {
         if (options.child != "engine" && options.child != "limit" && options.child != "window")
             throw std::invalid_argument("--child takes engine, limit or window, not \"" + options.child + "\"");
@@ -110,8 +139,7 @@ Options parseOptions(const std::vector<std::string>& arguments) {
 }
 
 double median(std::vector<double> values) {
-    if (values.empty())
-        throw std::invalid_argument("median of nothing");
+    if (values.empty()) throw std::invalid_argument("median of nothing");
     std::sort(values.begin(), values.end());
     const std::size_t middle = values.size() / 2;
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
@@ -121,13 +149,11 @@ std::optional<long> peakResidentKb(const std::string& procStatus) {
     std::istringstream lines(procStatus);
     std::string line;
     while (std::getline(lines, line)) {
-        if (line.rfind("VmHWM:", 0) != 0)
-            continue;
+        if (line.rfind("VmHWM:", 0) != 0) continue;
         std::istringstream fields(line.substr(6));
         long kb = 0;
         std::string unit;
-        if (fields >> kb >> unit && unit == "kB")
-            return kb;
+        if (fields >> kb >> unit && unit == "kB") return kb;
         return std::nullopt;
     }
     return std::nullopt;
@@ -140,13 +166,11 @@ std::string formatChildReport(const ChildReport& report) {
 
 std::optional<ChildReport> parseChildReport(const std::string& output) {
     const auto start = output.rfind("child rows=");
-    if (start == std::string::npos)
-        return std::nullopt;
+    if (start == std::string::npos) return std::nullopt;
     ChildReport report;
     const int matched = std::sscanf(output.c_str() + start, "child rows=%ld failed=%ld seconds=%lf peak_kb=%ld",
                                     &report.rows, &report.failed, &report.seconds, &report.peakKb);
-    if (matched != 4)
-        return std::nullopt;
+    if (matched != 4) return std::nullopt;
     return report;
 }
 
@@ -169,20 +193,15 @@ std::string formatReport(const Report& report) {
         }
         const double value = median(measured->rowsPerSecond);
         std::string each;
-        for (double one : measured->rowsPerSecond)
-            each += padLeft(fixed(one, 1), 9);
+        for (double one : measured->rowsPerSecond) each += padLeft(fixed(one, 1), 9);
         out << padLeft(fixed(value, 1), 15) << "   " << padRight(each, 33);
         if (haveLimit) {
             const double ratio = value / limit;
             out << padLeft(fixed(ratio, 3), 12);
-            if (measured == &report.engine)
-                engineRatio = ratio;
-            if (measured == &report.window)
-                windowRatio = ratio;
-            if (measured == &report.batchPerRow)
-                batchRatio = ratio;
-            if (measured == &report.batchFast)
-                fastRatio = ratio;
+            if (measured == &report.engine) engineRatio = ratio;
+            if (measured == &report.window) windowRatio = ratio;
+            if (measured == &report.batchPerRow) batchRatio = ratio;
+            if (measured == &report.batchFast) fastRatio = ratio;
         }
         out << "\n";
     }
@@ -190,12 +209,12 @@ std::string formatReport(const Report& report) {
     std::optional<double> growthMb, fastGrowthMb;
     if (!report.engineMemory.empty()) {
         out << "\nPeak resident memory (VmHWM of a child process that runs one conversion; MB = 10^6 bytes;\n"
-            << "central database with forced writes " << (report.memoryForcedWrites ? "on" : "off") << "; database page cache "
+            << "central database with forced writes " << (report.memoryForcedWrites ? "on" : "off")
+            << "; database page cache "
             << (report.memoryPageBuffers ? std::to_string(report.memoryPageBuffers) + " pages" : "the engine's default")
             << ")\n";
         auto line = [&](const std::string& name, const std::vector<MemoryFigure>& figures) {
-            if (figures.empty())
-                return std::optional<double>();
+            if (figures.empty()) return std::optional<double>();
             out << padRight(name, 17);
             for (const MemoryFigure& figure : figures)
                 out << padLeft(fixed(megabytes(figure.peakKb), 1) + " MB at " + std::to_string(figure.documents) +
@@ -234,15 +253,18 @@ std::string formatReport(const Report& report) {
         report.batchFast.rowsPerSecond.empty() || report.limitPerJob.rowsPerSecond.empty()
             ? std::nullopt
             : std::optional(median(report.batchFast.rowsPerSecond) / median(report.limitPerJob.rowsPerSecond));
-    judge("B1/L >= 0.95", batchRatio, batchRatio && *batchRatio >= kBatchTarget, batchRatio ? fixed(*batchRatio, 3) : "");
+    judge("B1/L >= 0.95", batchRatio, batchRatio && *batchRatio >= kBatchTarget,
+          batchRatio ? fixed(*batchRatio, 3) : "");
     judge("Bn/L1 >= 0.70", fastToItsFloor, fastToItsFloor && *fastToItsFloor >= kFastToItsFloorTarget,
           fastToItsFloor ? fixed(*fastToItsFloor, 3) : "");
-    judge("Bn/L >= 15", fastRatio, fastRatio && *fastRatio >= kFastSpeedupTarget, fastRatio ? fixed(*fastRatio, 1) : "");
+    judge("Bn/L >= 15", fastRatio, fastRatio && *fastRatio >= kFastSpeedupTarget,
+          fastRatio ? fixed(*fastRatio, 1) : "");
     const std::optional<double> checkRatio =
         report.check.rowsPerSecond.empty() || report.limitPerJob.rowsPerSecond.empty()
             ? std::nullopt
             : std::optional(median(report.check.rowsPerSecond) / median(report.limitPerJob.rowsPerSecond));
-    judge("C/L1 >= 0.50", checkRatio, checkRatio && *checkRatio >= kCheckTarget, checkRatio ? fixed(*checkRatio, 3) : "");
+    judge("C/L1 >= 0.50", checkRatio, checkRatio && *checkRatio >= kCheckTarget,
+          checkRatio ? fixed(*checkRatio, 3) : "");
     for (const auto& [who, growth] : {std::pair{"E", growthMb}, std::pair{"Bn", fastGrowthMb}}) {
         const std::string memoryTarget =
             std::string(who) + " memory at " + std::to_string(report.memoryScale) + "N <= at N + 10 MB";

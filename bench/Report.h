@@ -7,8 +7,8 @@
 namespace bench {
 
 struct Options {
-    long rows = 2000;     // documents of the branch; movements are about three times as many
-    int repetitions = 3;  // of each of L, E and W, interleaved
+    long rows = 2000;      // documents of the branch; movements are about three times as many
+    int repetitions = 3;   // of each of L, E and W, interleaved
     int memoryScale = 10;  // the second memory run uses this many times the documents
     bool memory = true;
     bool window = true;
@@ -19,15 +19,23 @@ struct Options {
     // Page cache of the databases in the memory runs; 0 keeps the engine's
     // default. A small cache shows the program's own growth alone.
     int memoryPageBuffers = 0;
-    std::string workDir;      // empty: a fresh temporary folder
+    std::string workDir;  // empty: a fresh temporary folder
     // Only create the branch and two empty central databases (forced writes
     // on and off) in --workdir, for profiling a child run by hand.
     bool prepareOnly = false;
+    // Over a WAN: the runner and the bare client through a latency proxy
+    // at each of these round trips (ms), against the test server. With
+    // --wan, rows and repetitions default to kWanDocuments and 1.
+    bool wan = false;
+    std::vector<int> roundTripsMs = {0, 10, 50};
     // Child mode: one run in this process, report on stdout.
     std::string child;  // "engine" or "limit"
     std::string branch;
     std::string central;
 };
+
+// Few enough documents that the 50 ms round trip ends in minutes.
+inline constexpr long kWanDocuments = 200;
 
 // Throws std::invalid_argument with a usage hint on a bad argument.
 Options parseOptions(const std::vector<std::string>& arguments);
@@ -49,9 +57,9 @@ std::string formatChildReport(const ChildReport& report);
 std::optional<ChildReport> parseChildReport(const std::string& output);
 
 struct Measured {
-    std::string name;                 // "L limit", ...
+    std::string name;                   // "L limit", ...
     std::vector<double> rowsPerSecond;  // one per repetition; empty: not measured
-    std::string note;                 // why it is missing
+    std::string note;                   // why it is missing
 };
 
 struct MemoryFigure {
