@@ -35,6 +35,9 @@ struct CopyTally {
 // the rest of its transaction still commits.
 struct CommitPolicy {
     int rowsPerCommit = 1;
+    // With several rows per commit, the most rows one central statement
+    // carries; 0: as many as the server's limits allow.
+    int rowsPerStatement = 0;
 };
 
 // The central statement's attachment is gone. Told apart from a lost branch
