@@ -309,7 +309,9 @@ bool BlockWrites::prepareBlock(int rows) {
 }
 
 // GIVEN says how many of the block's rows hold values; OUTCOME has a '0' for
-// every row written and a '1' for the row that failed, where the block stops.
+// every row written and a '1' for the row that failed, after which STOPPED
+// keeps the remaining rows out. The one SUSPEND hands OUTCOME back with the
+// execute: an EXECUTE BLOCK that returns values is a select.
 std::string BlockWrites::blockText(int rows) const {
     auto inputName = [](const char* prefix, int row, std::size_t input) {
         return std::string(prefix) + std::to_string(row) + "_" + std::to_string(input);
@@ -339,12 +341,15 @@ std::string BlockWrites::blockText(int rows) const {
                                                              : ":" + inputName("V", row, input);
             upsert += bodyPieces_[marker + 1];
         }
-        statements += "  IF (GIVEN > " + std::to_string(row) + ") THEN\n  BEGIN\n" + assignments + "    " + upsert +
-                      ";\n    OUTCOME = OUTCOME || '0';\n"
-                      "    WHEN ANY DO\n    BEGIN\n      OUTCOME = OUTCOME || '1';\n      EXIT;\n    END\n  END\n";
+        statements +=
+            "  IF (STOPPED = 0 AND GIVEN > " + std::to_string(row) + ") THEN\n  BEGIN\n" + assignments + "    " +
+            upsert +
+            ";\n    OUTCOME = OUTCOME || '0';\n"
+            "    WHEN ANY DO\n    BEGIN\n      OUTCOME = OUTCOME || '1';\n      STOPPED = 1;\n    END\n  END\n";
     }
     return "EXECUTE BLOCK (\n" + declarations + ")\nRETURNS (OUTCOME VARCHAR(" + std::to_string(rows) +
-           ") CHARACTER SET NONE)\nAS\n" + variables + "BEGIN\n  OUTCOME = '';\n" + statements + "END";
+           ") CHARACTER SET NONE)\nAS\nDECLARE VARIABLE STOPPED SMALLINT = 0;\n" + variables +
+           "BEGIN\n  OUTCOME = '';\n" + statements + "  SUSPEND;\nEND";
 }
 
 bool BlockWrites::fits(const RowValues& row) const {

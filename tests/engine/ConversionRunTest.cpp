@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -150,36 +153,68 @@ protected:
         testsupport::insertRows(branchPath, "DOCUREC", rows);
     }
 
-    transfer::RunSummary run(db::Connection& target, int rowsPerCommit) {
+    transfer::RunSummary run(db::Connection& target, int rowsPerCommit, int rowsPerStatement = 0) {
         testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
-        return transfer::runConversion({target, branch}, list, view, view, {{rowsPerCommit}});
+        return transfer::runConversion({target, branch}, list, view, view, {{rowsPerCommit, rowsPerStatement}});
     }
 };
 
+// Bytes of every value, so a note shows any change made on the way.
+std::string noteOf(std::size_t length) {
+    std::string note(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) note[i] = static_cast<char>((i * 7 + length) % 256);
+    return note;
+}
+
 TEST_F(FastMode, EndsAsOneCommitPerRowDoes) {
+    // The second branch fills blocks of four: E1 E2 G0 G1 | G2 G3 G4 G5 |
+    // ..., its first, a middle and its last row refused; notes at and past
+    // what a block carries as text, past the longest text parameter, empty
+    // and NULL; movements the central refuses (NULL moment) among others.
+    const std::set<int> refused = {2, 3, 5, 10};
+    const std::map<int, std::optional<std::string>> notes = {
+        {1, noteOf(1024)}, {4, noteOf(1025)}, {6, noteOf(40000)}, {7, std::string()}, {8, std::nullopt}};
+    std::vector<testsupport::Row> documents, movements;
+    for (int i = 0; i < 11; ++i) {
+        documents.push_back(
+            documentRow("02", "G" + std::to_string(i)).set("CODCLIENTE", refused.count(i) ? "BLOQ" : "OK"));
+        if (notes.count(i)) documents.back().setBlob("ANOTACOES", notes.at(i));
+        movements.push_back(movementRow("02", "E2", std::to_string(i + 2)));
+        if (i % 4 == 1) movements.back().set("DATAHORA", std::nullopt);
+    }
+    testsupport::insertRows(secondBranch, "DOCUREC", documents);
+    testsupport::insertRows(secondBranch, "MOVIREC", movements);
     testsupport::execute(centralPath, kRefuse);
     const transfer::RunSummary perRow = run(central, 1);
     const std::vector<std::string> perRowLog = view.log;
-    ASSERT_EQ(perRow.failedRows, 2);
-    for (int rowsPerCommit : {2, 3, 10000}) {
-        SCOPED_TRACE(rowsPerCommit);
-        const std::string fastPath = dir.file("central-" + std::to_string(rowsPerCommit) + ".fb");
+    ASSERT_EQ(perRow.failedRows, 2 + 4 + 3);
+    const struct { int rowsPerCommit, rowsPerStatement; } policies[] = {{2, 0}, {3, 0}, {10000, 0}, {10000, 4}, {6, 4}};
+    for (const auto& policy : policies) {
+        const std::string name = std::to_string(policy.rowsPerCommit) + "-" + std::to_string(policy.rowsPerStatement);
+        SCOPED_TRACE(name);
+        const std::string fastPath = dir.file("central-" + name + ".fb");
         testsupport::createCentralDatabase(fastPath);
         testsupport::execute(fastPath, kRefuse);
         db::Connection fast;
         fast.parameters().setValue("Database", fastPath);
         fast.open();
         view = {};
-        const transfer::RunSummary summary = run(fast, rowsPerCommit);
+        const transfer::RunSummary summary = run(fast, policy.rowsPerCommit, policy.rowsPerStatement);
         EXPECT_EQ(view.log, perRowLog);
         EXPECT_EQ(summary.writtenRows, perRow.writtenRows);
         EXPECT_EQ(summary.failedRows, perRow.failedRows);
+        // The progress view saw every row.
+        EXPECT_EQ(view.steps, perRow.writtenRows + perRow.failedRows);
         for (const char* table : {"DOCUREC", "MOVIREC"}) {
             const auto& columns =
                 std::string(table) == "DOCUREC" ? testsupport::documentColumns() : testsupport::movementColumns();
             EXPECT_EQ(rowsOf(fastPath, table, columns), centralRows(table, columns)) << table;
         }
     }
+    // The comparison above cannot pass by losing the notes on both sides.
+    EXPECT_EQ(testsupport::selectValue(centralPath, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = 'G6'"),
+              noteOf(40000));
+    EXPECT_EQ(testsupport::selectValue(centralPath, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = 'G8'"), "");
 }
 
 TEST_F(FastMode, FailedCommitFailsEveryRowSinceTheLastOne) {
