@@ -165,8 +165,8 @@ void setParameter(const ColumnValue& value, db::Statement& central) {
     }
 }
 
-BlockWrites::BlockWrites(db::Statement& central, const TableProfile& profile, int rowsPerBlock)
-    : central_(central), profile_(profile), rowsPerBlock_(rowsPerBlock) {}
+BlockWrites::BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerBlock)
+    : central_(central), profile_(profile), executions_(executions), rowsPerBlock_(rowsPerBlock) {}
 
 BlockWrites::~BlockWrites() = default;
 
@@ -391,6 +391,7 @@ void BlockWrites::setRow(unsigned firstPosition, const RowValues& row, db::Trans
 std::optional<std::string> BlockWrites::writeAlone(const RowValues& row, db::Transaction& transaction) {
     try {
         for (const ColumnValue& value : row) setParameter(value, central_);
+        ++executions_;
         central_.execute(transaction);
         return std::nullopt;
     } catch (const std::exception& failure) {
@@ -408,6 +409,7 @@ void BlockWrites::writeRun(const std::vector<const RowValues*>& rows, std::size_
             block_->setInteger(0, static_cast<std::int32_t>(end - begin));
             for (std::size_t row = begin; row < end; ++row)
                 setRow(1 + static_cast<unsigned>(row - begin) * inputsPerRow_, *rows[row], transaction);
+            ++executions_;
             flags = block_->execute(transaction);
         } catch (const db::Error& failure) {
             if (failure.connectionLost()) throw;

@@ -47,8 +47,9 @@ void setParameter(const ColumnValue& value, db::Statement& central);
 class BlockWrites {
 public:
     // `rowsPerBlock` bounds the rows of one statement; 0: as many as the
-    // server's limits allow.
-    BlockWrites(db::Statement& central, const TableProfile& profile, int rowsPerBlock = 0);
+    // server's limits allow. Every execution on the central is counted into
+    // `executions`.
+    BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerBlock = 0);
     ~BlockWrites();
     BlockWrites(const BlockWrites&) = delete;
     BlockWrites& operator=(const BlockWrites&) = delete;
@@ -87,6 +88,7 @@ private:
 
     db::Statement& central_;
     const TableProfile& profile_;
+    int& executions_;
     int rowsPerBlock_;
     bool learnt_ = false;
     int capacity_ = 1;

@@ -149,7 +149,7 @@ public:
           view_(view),
           rowsPerCommit_(policy.rowsPerCommit),
           tally_(tally),
-          blocks_(central, profile,
+          blocks_(central, profile, tally.centralStatements,
                   policy.rowsPerStatement > 0 ? std::min(policy.rowsPerStatement, policy.rowsPerCommit)
                                               : policy.rowsPerCommit) {}
 
@@ -159,6 +159,7 @@ public:
 
     // One row per commit: the row's parameters are set.
     void write() {
+        ++tally_.centralStatements;
         onCentral([&] { central_.execute(); });
         ++tally_.written;
     }

@@ -25,7 +25,8 @@ struct CopyTally {
     int read = 0;     // branch rows the loop went through
     int written = 0;  // rows whose commit succeeded
     int failed = 0;
-    bool stopped = false;  // the view asked to stop between rows
+    bool stopped = false;       // the view asked to stop between rows
+    int centralStatements = 0;  // executions on the central, a block of rows counting once
     std::vector<RowFailure> failures;
 };
 
