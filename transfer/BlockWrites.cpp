@@ -8,6 +8,7 @@
 #include "db/ConnectionParameters.h"
 #include "db/DeclaredStatement.h"
 #include "db/Error.h"
+#include "db/LocalFile.h"
 #include "db/NamedParameters.h"
 #include "db/Query.h"
 #include "db/Statement.h"
@@ -165,8 +166,13 @@ void setParameter(const ColumnValue& value, db::Statement& central) {
     }
 }
 
-BlockWrites::BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerBlock)
-    : central_(central), profile_(profile), executions_(executions), rowsPerBlock_(rowsPerBlock) {}
+BlockWrites::BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerStatement,
+                         int rowsPerCommit)
+    : central_(central),
+      profile_(profile),
+      executions_(executions),
+      rowsPerStatement_(rowsPerStatement),
+      rowsPerCommit_(rowsPerCommit) {}
 
 BlockWrites::~BlockWrites() = default;
 
@@ -194,7 +200,10 @@ void BlockWrites::learnLayout() {
     while (!body.empty() && body.back() == ';') body = trimmed(body.substr(0, body.size() - 1));
     const std::string shape = upper(body);
     const std::size_t into = shape.find("INSERT INTO ");
-    if (rowsPerBlock_ == 1 || shape.rfind("UPDATE OR INSERT INTO ", 0) != 0) return;
+    int rows = std::min(kMostRowsPerBlock, rowsPerCommit_);
+    if (rowsPerStatement_ > 0) rows = std::min(rows, rowsPerStatement_);
+    if (rows <= 1 || shape.rfind("UPDATE OR INSERT INTO ", 0) != 0) return;
+    if (rowsPerStatement_ == 0 && db::isLocalPath(central_.connection().attachedDatabase())) return;
     std::size_t cursor = into + 12;
     const std::size_t nameEnd = shape.find_first_of(" (", cursor);
     table_ = trimmed(shape.substr(cursor, nameEnd - cursor));
@@ -278,8 +287,6 @@ void BlockWrites::learnLayout() {
         inputs_.push_back(input);
     }
 
-    int rows = kMostRowsPerBlock;
-    if (rowsPerBlock_ > 0) rows = std::min(rows, rowsPerBlock_);
     auto messageLength = [&](int count) {
         unsigned offset = placeInput(0, Input{WriteKind::Integer, {}, {}, 0, 0});
         for (int row = 0; row < count; ++row)

@@ -46,10 +46,12 @@ void setParameter(const ColumnValue& value, db::Statement& central);
 // message, and the rows after it go in the next block.
 class BlockWrites {
 public:
-    // `rowsPerBlock` bounds the rows of one statement; 0: as many as the
-    // server's limits allow. Every execution on the central is counted into
-    // `executions`.
-    BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerBlock = 0);
+    // `rowsPerStatement` bounds the rows of one statement, and so does
+    // `rowsPerCommit`; a `rowsPerStatement` of 0 leaves it to the server's
+    // limits, or to one row when the central database is a local file. Every
+    // execution on the central is counted into `executions`.
+    BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerStatement,
+                int rowsPerCommit);
     ~BlockWrites();
     BlockWrites(const BlockWrites&) = delete;
     BlockWrites& operator=(const BlockWrites&) = delete;
@@ -89,7 +91,8 @@ private:
     db::Statement& central_;
     const TableProfile& profile_;
     int& executions_;
-    int rowsPerBlock_;
+    int rowsPerStatement_;
+    int rowsPerCommit_;
     bool learnt_ = false;
     int capacity_ = 1;
     std::string table_;

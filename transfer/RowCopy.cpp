@@ -149,9 +149,7 @@ public:
           view_(view),
           rowsPerCommit_(policy.rowsPerCommit),
           tally_(tally),
-          blocks_(central, profile, tally.centralStatements,
-                  policy.rowsPerStatement > 0 ? std::min(policy.rowsPerStatement, policy.rowsPerCommit)
-                                              : policy.rowsPerCommit) {}
+          blocks_(central, profile, tally.centralStatements, policy.rowsPerStatement, policy.rowsPerCommit) {}
 
     // Whether rows are handed over with their values (add) rather than set
     // on the central statement (write).
