@@ -216,10 +216,11 @@ TEST_F(FastMode, EndsAsOneCommitPerRowDoes) {
         // a statement per row, though a refused row costs two; a local file
         // takes its rows one by one.
         EXPECT_EQ(view.steps, perRow.writtenRows + perRow.failedRows);
-        if (policy.rowsPerStatement > 0)
+        if (policy.rowsPerStatement > 0) {
             EXPECT_LT(statements(summary), statements(perRow));
-        else
+        } else {
             EXPECT_EQ(statements(summary), statements(perRow));
+        }
         for (const char* table : {"DOCUREC", "MOVIREC"}) {
             const auto& columns =
                 std::string(table) == "DOCUREC" ? testsupport::documentColumns() : testsupport::movementColumns();
@@ -260,42 +261,56 @@ namespace {
 
 // The central attachment killed from outside mid-copy: one job failure
 // instead of a log line for every remaining row; the next press attaches
-// afresh and completes what is missing.
+// afresh and completes what is missing. Row by row, what was committed
+// stays; in blocks under one commit, nothing was committed yet.
 TEST_F(ConversionRun, LostCentralConnectionEndsTheRunOnceAndARerunCompletes) {
     std::vector<testsupport::Row> rows;
     for (int i = 0; i < 20; ++i) rows.push_back(documentRow("01", "L" + std::to_string(i)));
     testsupport::insertRows(branchPath, "DOCUREC", rows);
-    view.onProcessEvents = [&](int) {
-        if (view.rowLabels().size() == 5)
-            testsupport::execute(centralPath,
-                                 "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
-    };
     testsupport::EntryList list({{branchPath, "01"}});
-    try {
-        transfer::runConversion(connections(), list, view, view);
-        FAIL() << "the run went on without its central database";
-    } catch (const transfer::ConversionError& error) {
-        // The central attachment failed, not the branch file the job read.
-        EXPECT_EQ(
-            std::string(error.what())
-                .rfind("Erro ao converter os dados! Motivo: conexão com o banco de dados Centralizador perdida: ", 0),
-            0u)
-            << error.what();
-        // What the job had done travels with the failure.
-        EXPECT_EQ(error.tally.written, testsupport::countRows(centralPath, "DOCUREC"));
-        EXPECT_EQ(error.tally.read, error.tally.written + 1);
-    }
-    EXPECT_TRUE(view.log.empty()) << view.log.front();
-    const long long kept = testsupport::countRows(centralPath, "DOCUREC");
-    EXPECT_GE(kept, 4);
-    EXPECT_LT(kept, 21);
+    const struct {
+        transfer::CommitPolicy policy;
+        int leastKept, mostKept;
+    } cases[] = {{{1, 0}, 4, 20}, {{10000, 4}, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.policy.rowsPerCommit);
+        testsupport::execute(centralPath, "DELETE FROM DOCUREC");
+        testsupport::execute(centralPath, "DELETE FROM MOVIREC");
+        view = {};
+        view.onProcessEvents = [&](int) {
+            if (view.rowLabels().size() == 5)
+                testsupport::execute(centralPath,
+                                     "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
+        };
+        try {
+            transfer::runConversion(connections(), list, view, view, {c.policy});
+            FAIL() << "the run went on without its central database";
+        } catch (const transfer::ConversionError& error) {
+            // The central attachment failed, not the branch file the job read.
+            EXPECT_EQ(std::string(error.what())
+                          .rfind("Erro ao converter os dados! Motivo: conexão com o banco de dados Centralizador "
+                                 "perdida: ",
+                                 0),
+                      0u)
+                << error.what();
+            // What the job had done travels with the failure.
+            EXPECT_EQ(error.tally.written, testsupport::countRows(centralPath, "DOCUREC"));
+            if (c.policy.rowsPerCommit == 1) {
+                EXPECT_EQ(error.tally.read, error.tally.written + 1);
+            }
+        }
+        EXPECT_TRUE(view.log.empty()) << view.log.front();
+        const long long kept = testsupport::countRows(centralPath, "DOCUREC");
+        EXPECT_GE(kept, c.leastKept);
+        EXPECT_LE(kept, c.mostKept);
 
-    view = {};
-    ASSERT_TRUE(transfer::ConectaBancoCentralizador(central, centralPath, view));
-    const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
-    EXPECT_TRUE(summary.clean());
-    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 21);
-    EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 2);
+        view = {};
+        ASSERT_TRUE(transfer::ConectaBancoCentralizador(central, centralPath, view));
+        const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view, {c.policy});
+        EXPECT_TRUE(summary.clean());
+        EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 21);
+        EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 2);
+    }
 }
 
 }  // namespace
