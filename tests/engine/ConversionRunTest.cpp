@@ -122,16 +122,25 @@ TEST_F(ConversionRun, SameBranchTwiceCopiesOnce) {
 }
 
 TEST_F(ConversionRun, ClosingTheWindowStopsBetweenRows) {
-    testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
-    view.stop = [&] { return view.rowLabels().size() >= 2; };
-    const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
-    EXPECT_TRUE(summary.stopped);
-    EXPECT_FALSE(summary.clean());
-    // The document, then the first movement; nothing after.
-    EXPECT_EQ(summary.writtenRows, 2);
-    EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 1);
-    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC", "CODEMPRESA = '02'"), 0);
-    EXPECT_EQ(view.label, "");
+    // Row by row, and with rows waiting for a block and a commit: the stop
+    // writes and commits what was read.
+    for (const transfer::CommitPolicy policy : {transfer::CommitPolicy{1, 0}, transfer::CommitPolicy{10000, 4}}) {
+        SCOPED_TRACE(policy.rowsPerCommit);
+        testsupport::execute(centralPath, "DELETE FROM DOCUREC");
+        testsupport::execute(centralPath, "DELETE FROM MOVIREC");
+        view = {};
+        testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
+        view.stop = [&] { return view.rowLabels().size() >= 2; };
+        const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view, {policy});
+        EXPECT_TRUE(summary.stopped);
+        EXPECT_FALSE(summary.clean());
+        // The document, then the first movement; nothing after.
+        EXPECT_EQ(summary.writtenRows, 2);
+        EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 1);
+        EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 1);
+        EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC", "CODEMPRESA = '02'"), 0);
+        EXPECT_EQ(view.label, "");
+    }
 }
 
 }  // namespace
