@@ -250,18 +250,25 @@ TEST_F(FastMode, FailedCommitFailsEveryRowSinceTheLastOne) {
                          "END");
     central.close();  // an attachment loads the database's triggers when it is made
     central.open();
-    // D1, F0 | F1 (refused at commit), F2 | F3, F4 (refused) | F5, F6.
-    const transfer::RunSummary summary = run(central, 2);
-    ASSERT_EQ(view.log.size(), 4u);
-    const Texts keys{"F1", "F2", "F3", "F4"};
-    for (std::size_t i = 0; i < view.log.size(); ++i) {
-        EXPECT_EQ(view.log[i].rfind("DOCUREC: Documento = " + keys[i] + " Erro: ", 0), 0u) << view.log[i];
-        EXPECT_NE(view.log[i].find("fechamento recusado"), std::string::npos) << view.log[i];
+    // D1, F0 | F1 (refused at commit), F2 | F3, F4 (refused) | F5, F6; row
+    // by row into each commit, and in blocks of two.
+    for (int rowsPerStatement : {0, 2}) {
+        SCOPED_TRACE(rowsPerStatement);
+        testsupport::execute(centralPath, "DELETE FROM DOCUREC");
+        view = {};
+        const transfer::RunSummary summary = run(central, 2, rowsPerStatement);
+        ASSERT_EQ(view.log.size(), 4u);
+        const Texts keys{"F1", "F2", "F3", "F4"};
+        for (std::size_t i = 0; i < view.log.size(); ++i) {
+            EXPECT_EQ(view.log[i].rfind("DOCUREC: Documento = " + keys[i] + " Erro: ", 0), 0u) << view.log[i];
+            EXPECT_NE(view.log[i].find("fechamento recusado"), std::string::npos) << view.log[i];
+        }
+        EXPECT_EQ(summary.failedRows, 4);
+        EXPECT_EQ(summary.jobs.at(0).tally.written, 4);
+        EXPECT_EQ(
+            testsupport::selectAsText(centralPath, "SELECT CODDOCTO FROM DOCUREC WHERE CODEMPRESA = '01' ORDER BY 1"),
+            (Rows{{Cell("D1")}, {Cell("F0")}, {Cell("F5")}, {Cell("F6")}}));
     }
-    EXPECT_EQ(summary.failedRows, 4);
-    EXPECT_EQ(summary.jobs.at(0).tally.written, 4);
-    EXPECT_EQ(testsupport::selectAsText(centralPath, "SELECT CODDOCTO FROM DOCUREC WHERE CODEMPRESA = '01' ORDER BY 1"),
-              (Rows{{Cell("D1")}, {Cell("F0")}, {Cell("F5")}, {Cell("F6")}}));
 }
 
 }  // namespace
