@@ -190,103 +190,16 @@ int BlockWrites::capacity() {
     return capacity_;
 }
 
-// Reads the upsert as "UPDATE OR INSERT INTO table (columns) VALUES
-// (markers) ...", one marker per column, and declares every distinct
-// parameter in the type the per-row statement sends it. Leaves the capacity
-// at 1 for any other shape.
+// Blocks are used when the upsert has the expected shape, every one of its
+// parameters is set by the profile in one write kind, and the central table
+// has every column it names.
 void BlockWrites::learnLayout() {
-    const db::NamedParameters parsed = db::parseNamedParameters(profile_.upsertSql);
-    std::string body = trimmed(parsed.positionalSql);
-    while (!body.empty() && body.back() == ';') body = trimmed(body.substr(0, body.size() - 1));
-    const std::string shape = upper(body);
-    const std::size_t into = shape.find("INSERT INTO ");
     int rows = std::min(kMostRowsPerBlock, rowsPerCommit_);
     if (rowsPerStatement_ > 0) rows = std::min(rows, rowsPerStatement_);
-    if (rows <= 1 || shape.rfind("UPDATE OR INSERT INTO ", 0) != 0) return;
+    if (rows <= 1) return;
     if (rowsPerStatement_ == 0 && db::isLocalPath(central_.connection().attachedDatabase())) return;
-    std::size_t cursor = into + 12;
-    const std::size_t nameEnd = shape.find_first_of(" (", cursor);
-    table_ = trimmed(shape.substr(cursor, nameEnd - cursor));
-    std::size_t afterColumns = 0, afterValues = 0;
-    const auto columns = listAt(shape, nameEnd, afterColumns);
-    const std::size_t values = shape.find("VALUES", afterColumns);
-    if (!isPlainName(table_) || !columns || values == std::string::npos) return;
-    const auto markers = listAt(shape, values + 6, afterValues);
-    bodyPieces_ = splitAtMarkers(body);
-    if (!markers || markers->size() != columns->size() || markers->size() != parsed.names.size() ||
-        bodyPieces_.size() != parsed.names.size() + 1 ||
-        std::any_of(markers->begin(), markers->end(), [](const std::string& item) { return item != "?"; }))
-        return;
-
-    // Distinct parameters, each with the column of its first marker.
     std::vector<std::string> names, columnOfInput;
-    for (std::size_t marker = 0; marker < parsed.names.size(); ++marker) {
-        const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-            return db::equalsIgnoringCase(name, parsed.names[marker]);
-        });
-        inputOfMarker_.push_back(static_cast<int>(found - names.begin()));
-        if (found == names.end()) {
-            names.push_back(parsed.names[marker]);
-            columnOfInput.push_back((*columns)[marker]);
-        }
-    }
-    // Every parameter is set by the profile in one write kind.
-    std::vector<std::optional<WriteKind>> kinds(names.size());
-    for (const ColumnMapping& mapping : profile_.columns) {
-        const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-            return db::equalsIgnoringCase(name, mapping.parameter);
-        });
-        if (found == names.end()) return;
-        const auto input = static_cast<std::size_t>(found - names.begin());
-        if (kinds[input] && *kinds[input] != mapping.write) return;
-        kinds[input] = mapping.write;
-        inputOfMapping_.push_back(static_cast<int>(input));
-    }
-    if (std::any_of(kinds.begin(), kinds.end(), [](const auto& kind) { return !kind; })) return;
-
-    const auto central = readCentralColumns(central_.connection(), table_);
-    for (std::size_t index = 0; index < names.size(); ++index) {
-        const auto found = central.find(columnOfInput[index]);
-        if (found == central.end()) return;
-        const CentralColumn& column = found->second;
-        const bool textColumn = column.type == db::kChar || column.type == db::kVarchar;
-        Input input;
-        input.kind = *kinds[index];
-        input.firstPosition = inputsPerRow_;
-        auto text = [&](unsigned bytes, const std::string& charset, unsigned bytesPerCharacter) {
-            const unsigned characters = std::max(1u, bytes / bytesPerCharacter);
-            input.textCapacity = characters * bytesPerCharacter;
-            input.type = "VARCHAR(" + std::to_string(characters) + ") CHARACTER SET " + charset;
-        };
-        switch (input.kind) {
-            case WriteKind::Text:
-                if (textColumn)
-                    text(column.byteLength, column.charset, column.bytesPerCharacter);
-                else
-                    text(kConvertedTextBytes, "NONE", 1);
-                break;
-            case WriteKind::Double:
-                input.type = "DOUBLE PRECISION";
-                break;
-            case WriteKind::Date:
-                input.type = "TIMESTAMP";
-                break;
-            case WriteKind::Integer:
-                input.type = "INTEGER";
-                break;
-            case WriteKind::Blob:
-                if (column.type != db::kBlob || !isPlainName(columnOfInput[index])) return;
-                if (column.subType == 1)
-                    text(kNoteTextBytes, column.charset, column.bytesPerCharacter);
-                else
-                    text(kNoteTextBytes, "OCTETS", 1);
-                input.blobType = "TYPE OF COLUMN " + table_ + "." + columnOfInput[index];
-                break;
-        }
-        inputsPerRow_ += input.kind == WriteKind::Blob ? 2 : 1;
-        inputs_.push_back(input);
-    }
-
+    if (!readUpsert(names, columnOfInput) || !declareInputs(names, columnOfInput)) return;
     auto messageLength = [&](int count) {
         unsigned offset = placeInput(0, Input{WriteKind::Integer, {}, {}, 0, 0});
         for (int row = 0; row < count; ++row)
@@ -302,6 +215,102 @@ void BlockWrites::learnLayout() {
         }
     }
     block_.reset();
+}
+
+// Reads the upsert as "UPDATE OR INSERT INTO table (columns) VALUES
+// (markers) ...", one marker per column: its distinct parameters, each with
+// the column of its first marker.
+bool BlockWrites::readUpsert(std::vector<std::string>& names, std::vector<std::string>& columnOfInput) {
+    const db::NamedParameters parsed = db::parseNamedParameters(profile_.upsertSql);
+    std::string body = trimmed(parsed.positionalSql);
+    while (!body.empty() && body.back() == ';') body = trimmed(body.substr(0, body.size() - 1));
+    const std::string shape = upper(body);
+    const std::string start = "UPDATE OR INSERT INTO ";
+    if (shape.rfind(start, 0) != 0) return false;
+    const std::size_t nameEnd = shape.find_first_of(" (", start.size());
+    table_ = trimmed(shape.substr(start.size(), nameEnd - start.size()));
+    std::size_t afterColumns = 0, afterValues = 0;
+    const auto columns = listAt(shape, nameEnd, afterColumns);
+    const std::size_t values = shape.find("VALUES", afterColumns);
+    if (!isPlainName(table_) || !columns || values == std::string::npos) return false;
+    const auto markers = listAt(shape, values + 6, afterValues);
+    bodyPieces_ = splitAtMarkers(body);
+    if (!markers || markers->size() != columns->size() || markers->size() != parsed.names.size() ||
+        bodyPieces_.size() != parsed.names.size() + 1 ||
+        std::any_of(markers->begin(), markers->end(), [](const std::string& item) { return item != "?"; }))
+        return false;
+    for (std::size_t marker = 0; marker < parsed.names.size(); ++marker) {
+        const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+            return db::equalsIgnoringCase(name, parsed.names[marker]);
+        });
+        inputOfMarker_.push_back(static_cast<int>(found - names.begin()));
+        if (found == names.end()) {
+            names.push_back(parsed.names[marker]);
+            columnOfInput.push_back((*columns)[marker]);
+        }
+    }
+    return true;
+}
+
+// Declares every parameter in the type the per-row statement sends it, text
+// as long as the central column (or the note text limit) in the column's
+// character set, so no value is converted on its way into the block.
+bool BlockWrites::declareInputs(const std::vector<std::string>& names, const std::vector<std::string>& columnOfInput) {
+    std::vector<std::optional<WriteKind>> kinds(names.size());
+    for (const ColumnMapping& mapping : profile_.columns) {
+        const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+            return db::equalsIgnoringCase(name, mapping.parameter);
+        });
+        if (found == names.end()) return false;
+        const auto input = static_cast<std::size_t>(found - names.begin());
+        if (kinds[input] && *kinds[input] != mapping.write) return false;
+        kinds[input] = mapping.write;
+        inputOfMapping_.push_back(static_cast<int>(input));
+    }
+    if (std::any_of(kinds.begin(), kinds.end(), [](const auto& kind) { return !kind; })) return false;
+
+    const auto central = readCentralColumns(central_.connection(), table_);
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        const auto found = central.find(columnOfInput[index]);
+        if (found == central.end()) return false;
+        const CentralColumn& column = found->second;
+        Input input;
+        input.kind = *kinds[index];
+        input.firstPosition = inputsPerRow_;
+        auto text = [&](unsigned bytes, const std::string& charset, unsigned bytesPerCharacter) {
+            const unsigned characters = std::max(1u, bytes / bytesPerCharacter);
+            input.textCapacity = characters * bytesPerCharacter;
+            input.type = "VARCHAR(" + std::to_string(characters) + ") CHARACTER SET " + charset;
+        };
+        switch (input.kind) {
+            case WriteKind::Text:
+                if (column.type == db::kChar || column.type == db::kVarchar)
+                    text(column.byteLength, column.charset, column.bytesPerCharacter);
+                else
+                    text(kConvertedTextBytes, "NONE", 1);
+                break;
+            case WriteKind::Double:
+                input.type = "DOUBLE PRECISION";
+                break;
+            case WriteKind::Date:
+                input.type = "TIMESTAMP";
+                break;
+            case WriteKind::Integer:
+                input.type = "INTEGER";
+                break;
+            case WriteKind::Blob:
+                if (column.type != db::kBlob || !isPlainName(columnOfInput[index])) return false;
+                if (column.subType == 1)
+                    text(kNoteTextBytes, column.charset, column.bytesPerCharacter);
+                else
+                    text(kNoteTextBytes, "OCTETS", 1);
+                input.blobType = "TYPE OF COLUMN " + table_ + "." + columnOfInput[index];
+                break;
+        }
+        inputsPerRow_ += input.kind == WriteKind::Blob ? 2 : 1;
+        inputs_.push_back(input);
+    }
+    return true;
 }
 
 bool BlockWrites::prepareBlock(int rows) {

@@ -80,6 +80,8 @@ public:
 
 private:
     void learnLayout();
+    bool readUpsert(std::vector<std::string>& names, std::vector<std::string>& columnOfInput);
+    bool declareInputs(const std::vector<std::string>& names, const std::vector<std::string>& columnOfInput);
     bool prepareBlock(int rows);
     std::string blockText(int rows) const;
     bool fits(const RowValues& row) const;
