@@ -183,9 +183,11 @@ std::string noteOf(std::size_t length) {
 
 TEST_F(FastMode, EndsAsOneCommitPerRowDoes) {
     // The second branch fills blocks of four: E1 E2 G0 G1 | G2 G3 G4 G5 |
-    // ..., its first, a middle and its last row refused; notes at and past
-    // what a block carries as text, past the longest text parameter, empty
-    // and NULL; movements the central refuses (NULL moment) among others.
+    // ..., its first, a middle and its last row refused; a client code
+    // longer than the central column; notes at and past what a block
+    // carries as text, past the longest text parameter, empty and NULL;
+    // movements the central refuses (NULL moment) among others.
+    testsupport::execute(secondBranch, "ALTER TABLE DOCUREC ALTER CODCLIENTE TYPE VARCHAR(30)");
     const std::set<int> refused = {2, 3, 5, 10};
     const std::map<int, std::optional<std::string>> notes = {
         {1, noteOf(1024)}, {4, noteOf(1025)}, {6, noteOf(40000)}, {7, std::string()}, {8, std::nullopt}};
@@ -194,6 +196,7 @@ TEST_F(FastMode, EndsAsOneCommitPerRowDoes) {
         documents.push_back(
             documentRow("02", "G" + std::to_string(i)).set("CODCLIENTE", refused.count(i) ? "BLOQ" : "OK"));
         if (notes.count(i)) documents.back().setBlob("ANOTACOES", notes.at(i));
+        if (i == 9) documents.back().set("CODCLIENTE", std::string(25, 'L'));
         movements.push_back(movementRow("02", "E2", std::to_string(i + 2)));
         if (i % 4 == 1) movements.back().set("DATAHORA", std::nullopt);
     }
@@ -202,7 +205,7 @@ TEST_F(FastMode, EndsAsOneCommitPerRowDoes) {
     testsupport::execute(centralPath, kRefuse);
     const transfer::RunSummary perRow = run(central, 1);
     const std::vector<std::string> perRowLog = view.log;
-    ASSERT_EQ(perRow.failedRows, 2 + 4 + 3);
+    ASSERT_EQ(perRow.failedRows, 2 + 5 + 3);
     ASSERT_EQ(statements(perRow), perRow.writtenRows + perRow.failedRows);
     const struct {
         int rowsPerCommit, rowsPerStatement;
