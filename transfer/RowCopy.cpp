@@ -213,11 +213,18 @@ private:
             else
                 committing_.push_back(key);
         };
-        if (!values.empty())
-            onCentral([&] {
-                if (!open_) open_.emplace(central_.connection());
-                blocks_.write(values, *open_, outcome);
-            });
+        try {
+            if (!values.empty())
+                onCentral([&] {
+                    if (!open_) open_.emplace(central_.connection());
+                    blocks_.write(values, *open_, outcome);
+                });
+        } catch (const std::exception& failure) {
+            if (isConnectionLost(failure)) throw;
+            // Nothing reached the central (its transaction did not start):
+            // the rows not told yet fail with that reason.
+            for (logFailedBefore(); next < rows.size(); logFailedBefore()) outcome(std::string(failure.what()));
+        }
         logFailedBefore();
         if (static_cast<int>(committing_.size()) >= rowsPerCommit_) commitOpen();
     }
