@@ -186,7 +186,8 @@ TEST_F(FastMode, EndsAsOneCommitPerRowDoes) {
     // ..., its first, a middle and its last row refused; a client code
     // longer than the central column; notes at and past what a block
     // carries as text, past the longest text parameter, empty and NULL;
-    // movements the central refuses (NULL moment) among others.
+    // movements the central refuses (NULL moment) among others; last, a
+    // document and a movement NULL in every column they may be.
     testsupport::execute(secondBranch, "ALTER TABLE DOCUREC ALTER CODCLIENTE TYPE VARCHAR(30)");
     const std::set<int> refused = {2, 3, 5, 10};
     const std::map<int, std::optional<std::string>> notes = {
@@ -200,6 +201,15 @@ TEST_F(FastMode, EndsAsOneCommitPerRowDoes) {
         movements.push_back(movementRow("02", "E2", std::to_string(i + 2)));
         if (i % 4 == 1) movements.back().set("DATAHORA", std::nullopt);
     }
+    auto nullsBut = [](testsupport::Row row, const std::vector<std::string>& columns, std::set<std::string> kept) {
+        for (const std::string& column : columns)
+            if (!kept.count(column)) row.set(column, std::nullopt);
+        return row;
+    };
+    documents.push_back(nullsBut(documentRow("02", "G11"), testsupport::documentColumns(),
+                                 {"CODEMPRESA", "TIPODOCTO", "CODDOCTO", "ORDEM"}));
+    movements.push_back(nullsBut(movementRow("02", "E2", "13"), testsupport::movementColumns(),
+                                 {"CODEMPRESA", "TIPODOCTO", "CODDOCTO", "NUMORD", "DATAHORA"}));
     testsupport::insertRows(secondBranch, "DOCUREC", documents);
     testsupport::insertRows(secondBranch, "MOVIREC", movements);
     testsupport::execute(centralPath, kRefuse);
