@@ -43,7 +43,9 @@ void setParameter(const ColumnValue& value, db::Statement& central);
 // The block stops at the first row that fails, so every row meets the
 // central table as the per-row run leaves it; the failing row is then run
 // alone through the per-row statement, which gives the database's own
-// message, and the rows after it go in the next block.
+// message, and the rows after it go in the next block. A block the server
+// refuses as a whole (a value its inputs cannot take) leaves nothing behind,
+// and its rows go one by one.
 class BlockWrites {
 public:
     // `rowsPerStatement` bounds the rows of one statement, and so does
