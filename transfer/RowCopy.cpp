@@ -1,5 +1,6 @@
 #include "transfer/RowCopy.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "db/Query.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
+#include "transfer/BlockWrites.h"
 #include "transfer/DisplayText.h"
 #include "transfer/Tables.h"
 
@@ -70,37 +72,40 @@ std::string readString(const ResolvedColumn& column, db::Query& branch, int fiel
     return column.mapping.read == ReadKind::Bytes ? branch.asBytes(field) : branch.asText(field);
 }
 
-// The source is read in its read kind; the parameter is set by its write
-// kind, which says what the central statement is given.
-void copyColumn(const ResolvedColumn& column, db::Query& branch, db::Statement& central) {
+// The source is read in its read kind; the value is kept in the form its
+// write kind gives the central statement.
+ColumnValue readColumn(const ResolvedColumn& column, db::Query& branch) {
     const int field = column.field.index();
+    ColumnValue value;
+    value.mapping = &column.mapping;
     switch (column.mapping.write) {
-        case WriteKind::Text: {
-            const std::string value = readString(column, branch, field);
-            central.setText(column.parameter.index(), value);
-            return;
-        }
-        case WriteKind::Blob: {
-            const std::string value = readString(column, branch, field);
-            central.setBlob(column.parameter.index(), value);
-            return;
-        }
-        case WriteKind::Double: {
-            const double value = branch.asDouble(field);
-            central.setDouble(column.parameter.index(), value);
-            return;
-        }
-        case WriteKind::Date: {
-            const db::DateTime value = branch.asDateTime(field);
-            central.setDate(column.parameter.index(), value);
-            return;
-        }
-        case WriteKind::Integer: {
-            const std::int32_t value = branch.asInteger(field);
-            central.setInteger(column.parameter.index(), value);
-            return;
-        }
+        case WriteKind::Text:
+        case WriteKind::Blob:
+            value.bytes = readString(column, branch, field);
+            break;
+        case WriteKind::Double:
+            value.number = branch.asDouble(field);
+            break;
+        case WriteKind::Date:
+            value.date = branch.asDateTime(field);
+            break;
+        case WriteKind::Integer:
+            value.integer = branch.asInteger(field);
+            break;
     }
+    value.parameter = column.parameter.index();
+    return value;
+}
+
+void copyColumn(const ResolvedColumn& column, db::Query& branch, db::Statement& central) {
+    setParameter(readColumn(column, branch), central);
+}
+
+RowValues readRow(const ResolvedProfile& resolved, db::Query& branch) {
+    RowValues row;
+    row.reserve(resolved.columns().size());
+    for (const ResolvedColumn& column : resolved.columns()) row.push_back(readColumn(column, branch));
+    return row;
 }
 
 bool isConnectionLost(const std::exception& failure) {
@@ -130,51 +135,125 @@ void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tall
 }
 
 // Where the loop's rows are committed: each on its own, or several in one
-// transaction. Rows executed into the open transaction count as written
-// only when it commits; when the commit fails they all become failed rows.
+// transaction. With several, the rows are kept until a block of them is
+// full and then written together (BlockWrites); a row that fails before it
+// reaches the central statement waits in line too, so the log keeps the
+// rows' order. Rows written into the open transaction count as written only
+// when it commits; when the commit fails they all become failed rows.
 class CentralWrites {
 public:
     CentralWrites(db::Statement& central, const TableProfile& profile, ProgressView& view, const CommitPolicy& policy,
                   CopyTally& tally)
-        : central_(central), profile_(profile), view_(view), rowsPerCommit_(policy.rowsPerCommit), tally_(tally) {}
+        : central_(central),
+          profile_(profile),
+          view_(view),
+          rowsPerCommit_(policy.rowsPerCommit),
+          tally_(tally),
+          blocks_(central, profile, tally.centralStatements, policy.rowsPerStatement, policy.rowsPerCommit) {}
 
-    // The row's parameters are set; `key` is its key as the screen shows it.
-    void write(const std::string& key) {
-        if (rowsPerCommit_ <= 1) {
-            onCentral([&] { central_.execute(); });
-            ++tally_.written;
+    // Whether rows are handed over with their values (add) rather than set
+    // on the central statement (write).
+    bool collectsRows() const { return rowsPerCommit_ > 1; }
+
+    // One row per commit: the row's parameters are set.
+    void write() {
+        ++tally_.centralStatements;
+        onCentral([&] { central_.execute(); });
+        ++tally_.written;
+    }
+
+    void add(const std::string& key, RowValues values) {
+        pending_.push_back({key, std::move(values), {}});
+        ++pendingValues_;
+        int room = rowsPerCommit_ - static_cast<int>(committing_.size());
+        onCentral([&] { room = std::min(room, blocks_.capacity()); });
+        if (pendingValues_ >= room) flush();
+    }
+
+    // The row failed before reaching the central statement.
+    void rowFailed(const std::string& key, const std::string& message) {
+        if (!collectsRows()) {
+            logFailure(view_, profile_, tally_, key, message);
             return;
         }
-        onCentral([&] {
-            if (!open_) open_.emplace(central_.connection());
-            central_.execute(*open_);
-        });
-        pendingKeys_.push_back(key);
-        if (static_cast<int>(pendingKeys_.size()) >= rowsPerCommit_) commit();
+        pending_.push_back({key, std::nullopt, message});
     }
 
     void commit() {
-        if (!open_) return;
-        try {
-            onCentral([&] { open_->commit(); });
-            tally_.written += static_cast<int>(pendingKeys_.size());
-        } catch (const std::exception& failure) {
-            open_.reset();
-            if (isConnectionLost(failure)) throw;
-            for (const std::string& key : pendingKeys_) logFailure(view_, profile_, tally_, key, failure.what());
-        }
-        open_.reset();
-        pendingKeys_.clear();
+        flush();
+        commitOpen();
     }
 
 private:
+    struct PendingRow {
+        std::string key;
+        std::optional<RowValues> values;
+        std::string failure;  // when there are no values
+    };
+
+    void flush() {
+        std::vector<PendingRow> rows;
+        rows.swap(pending_);
+        pendingValues_ = 0;
+        std::vector<const RowValues*> values;
+        for (const PendingRow& row : rows)
+            if (row.values) values.push_back(&*row.values);
+        // Outcomes come in row order; rows that failed before reaching the
+        // central statement are told in their place.
+        std::size_t next = 0;
+        auto logFailedBefore = [&] {
+            for (; next < rows.size() && !rows[next].values; ++next)
+                logFailure(view_, profile_, tally_, rows[next].key, rows[next].failure);
+        };
+        auto outcome = [&](const std::optional<std::string>& failure) {
+            logFailedBefore();
+            const std::string& key = rows[next++].key;
+            if (failure)
+                logFailure(view_, profile_, tally_, key, *failure);
+            else
+                committing_.push_back(key);
+        };
+        try {
+            if (!values.empty())
+                onCentral([&] {
+                    if (!open_) open_.emplace(central_.connection());
+                    blocks_.write(values, *open_, outcome);
+                });
+        } catch (const std::exception& failure) {
+            if (isConnectionLost(failure)) throw;
+            // Nothing reached the central (its transaction did not start):
+            // the rows not told yet fail with that reason.
+            for (logFailedBefore(); next < rows.size(); logFailedBefore()) outcome(std::string(failure.what()));
+        }
+        logFailedBefore();
+        if (static_cast<int>(committing_.size()) >= rowsPerCommit_) commitOpen();
+    }
+
+    void commitOpen() {
+        if (!open_) return;
+        std::vector<std::string> keys;
+        keys.swap(committing_);
+        try {
+            onCentral([&] { open_->commit(); });
+            tally_.written += static_cast<int>(keys.size());
+        } catch (const std::exception& failure) {
+            open_.reset();
+            if (isConnectionLost(failure)) throw;
+            for (const std::string& key : keys) logFailure(view_, profile_, tally_, key, failure.what());
+        }
+        open_.reset();
+    }
+
     db::Statement& central_;
     const TableProfile& profile_;
     ProgressView& view_;
     int rowsPerCommit_;
     CopyTally& tally_;
+    BlockWrites blocks_;
     std::optional<db::Transaction> open_;
-    std::vector<std::string> pendingKeys_;
+    std::vector<PendingRow> pending_;
+    int pendingValues_ = 0;
+    std::vector<std::string> committing_;  // written into the open transaction
 };
 
 }  // namespace
@@ -222,8 +301,12 @@ void copyRows(db::Statement& central, db::Query& branch, const TableProfile& pro
                 view.processEvents();
                 const std::string key = displayText(branch.asText(resolved->keyField()));
                 view.setProgressText(profile.progressPrefix + key);
-                for (const ResolvedColumn& column : resolved->columns()) copyColumn(column, branch, central);
-                writes.write(key);
+                if (writes.collectsRows()) {
+                    writes.add(key, readRow(*resolved, branch));
+                } else {
+                    for (const ResolvedColumn& column : resolved->columns()) copyColumn(column, branch, central);
+                    writes.write();
+                }
             } catch (const std::exception& failure) {
                 // A connection that is gone fails every row after it the
                 // same way: that ends the job instead.
@@ -231,7 +314,7 @@ void copyRows(db::Statement& central, db::Query& branch, const TableProfile& pro
                 // Reading the key again may itself fail (no key column);
                 // that failure is not a row's and leaves the loop.
                 const std::string key = displayText(branch.asText(resolved->keyField()));
-                logFailure(view, profile, tally, key, failure.what());
+                writes.rowFailed(key, failure.what());
             }
             branch.next();
             if (view.stopRequested()) {

@@ -25,7 +25,8 @@ struct CopyTally {
     int read = 0;     // branch rows the loop went through
     int written = 0;  // rows whose commit succeeded
     int failed = 0;
-    bool stopped = false;  // the view asked to stop between rows
+    bool stopped = false;       // the view asked to stop between rows
+    int centralStatements = 0;  // executions on the central, a block of rows counting once
     std::vector<RowFailure> failures;
 };
 
@@ -35,6 +36,12 @@ struct CopyTally {
 // the rest of its transaction still commits.
 struct CommitPolicy {
     int rowsPerCommit = 1;
+    // With several rows per commit, the most rows one central statement
+    // carries. 0: as many as the server's limits allow when the central
+    // database is reached through a server, and one for a local file, which
+    // has no round trips to save (its engine spends more on a block than on
+    // the same rows one by one).
+    int rowsPerStatement = 0;
 };
 
 // The central statement's attachment is gone. Told apart from a lost branch

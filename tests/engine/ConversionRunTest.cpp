@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -119,16 +122,25 @@ TEST_F(ConversionRun, SameBranchTwiceCopiesOnce) {
 }
 
 TEST_F(ConversionRun, ClosingTheWindowStopsBetweenRows) {
-    testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
-    view.stop = [&] { return view.rowLabels().size() >= 2; };
-    const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
-    EXPECT_TRUE(summary.stopped);
-    EXPECT_FALSE(summary.clean());
-    // The document, then the first movement; nothing after.
-    EXPECT_EQ(summary.writtenRows, 2);
-    EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 1);
-    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC", "CODEMPRESA = '02'"), 0);
-    EXPECT_EQ(view.label, "");
+    // Row by row, and with rows waiting for a block and a commit: the stop
+    // writes and commits what was read.
+    for (const transfer::CommitPolicy policy : {transfer::CommitPolicy{1, 0}, transfer::CommitPolicy{10000, 4}}) {
+        SCOPED_TRACE(policy.rowsPerCommit);
+        testsupport::execute(centralPath, "DELETE FROM DOCUREC");
+        testsupport::execute(centralPath, "DELETE FROM MOVIREC");
+        view = {};
+        testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
+        view.stop = [&] { return view.rowLabels().size() >= 2; };
+        const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view, {policy});
+        EXPECT_TRUE(summary.stopped);
+        EXPECT_FALSE(summary.clean());
+        // The document, then the first movement; nothing after.
+        EXPECT_EQ(summary.writtenRows, 2);
+        EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 1);
+        EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 1);
+        EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC", "CODEMPRESA = '02'"), 0);
+        EXPECT_EQ(view.label, "");
+    }
 }
 
 }  // namespace
@@ -150,36 +162,97 @@ protected:
         testsupport::insertRows(branchPath, "DOCUREC", rows);
     }
 
-    transfer::RunSummary run(db::Connection& target, int rowsPerCommit) {
+    transfer::RunSummary run(db::Connection& target, int rowsPerCommit, int rowsPerStatement = 0) {
         testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
-        return transfer::runConversion({target, branch}, list, view, view, {{rowsPerCommit}});
+        return transfer::runConversion({target, branch}, list, view, view, {{rowsPerCommit, rowsPerStatement}});
     }
 };
 
+int statements(const transfer::RunSummary& summary) {
+    int count = 0;
+    for (const auto& job : summary.jobs) count += job.tally.centralStatements;
+    return count;
+}
+
+// Bytes of every value, so a note shows any change made on the way.
+std::string noteOf(std::size_t length) {
+    std::string note(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) note[i] = static_cast<char>((i * 7 + length) % 256);
+    return note;
+}
+
 TEST_F(FastMode, EndsAsOneCommitPerRowDoes) {
+    // The second branch fills blocks of four: E1 E2 G0 G1 | G2 G3 G4 G5 |
+    // ..., its first, a middle and its last row refused; a client code
+    // longer than the central column; notes at and past what a block
+    // carries as text, past the longest text parameter, empty and NULL;
+    // movements the central refuses (NULL moment) among others; last, a
+    // document and a movement NULL in every column they may be.
+    testsupport::execute(secondBranch, "ALTER TABLE DOCUREC ALTER CODCLIENTE TYPE VARCHAR(30)");
+    const std::set<int> refused = {2, 3, 5, 10};
+    const std::map<int, std::optional<std::string>> notes = {
+        {1, noteOf(1024)}, {4, noteOf(1025)}, {6, noteOf(40000)}, {7, std::string()}, {8, std::nullopt}};
+    std::vector<testsupport::Row> documents, movements;
+    for (int i = 0; i < 11; ++i) {
+        documents.push_back(
+            documentRow("02", "G" + std::to_string(i)).set("CODCLIENTE", refused.count(i) ? "BLOQ" : "OK"));
+        if (notes.count(i)) documents.back().setBlob("ANOTACOES", notes.at(i));
+        if (i == 9) documents.back().set("CODCLIENTE", std::string(25, 'L'));
+        movements.push_back(movementRow("02", "E2", std::to_string(i + 2)));
+        if (i % 4 == 1) movements.back().set("DATAHORA", std::nullopt);
+    }
+    auto nullsBut = [](testsupport::Row row, const std::vector<std::string>& columns, std::set<std::string> kept) {
+        for (const std::string& column : columns)
+            if (!kept.count(column)) row.set(column, std::nullopt);
+        return row;
+    };
+    documents.push_back(nullsBut(documentRow("02", "G11"), testsupport::documentColumns(),
+                                 {"CODEMPRESA", "TIPODOCTO", "CODDOCTO", "ORDEM"}));
+    movements.push_back(nullsBut(movementRow("02", "E2", "13"), testsupport::movementColumns(),
+                                 {"CODEMPRESA", "TIPODOCTO", "CODDOCTO", "NUMORD", "DATAHORA"}));
+    testsupport::insertRows(secondBranch, "DOCUREC", documents);
+    testsupport::insertRows(secondBranch, "MOVIREC", movements);
     testsupport::execute(centralPath, kRefuse);
     const transfer::RunSummary perRow = run(central, 1);
     const std::vector<std::string> perRowLog = view.log;
-    ASSERT_EQ(perRow.failedRows, 2);
-    for (int rowsPerCommit : {2, 3, 10000}) {
-        SCOPED_TRACE(rowsPerCommit);
-        const std::string fastPath = dir.file("central-" + std::to_string(rowsPerCommit) + ".fb");
+    ASSERT_EQ(perRow.failedRows, 2 + 5 + 3);
+    ASSERT_EQ(statements(perRow), perRow.writtenRows + perRow.failedRows);
+    const struct {
+        int rowsPerCommit, rowsPerStatement;
+    } policies[] = {{2, 0}, {3, 85}, {10000, 0}, {10000, 85}, {10000, 4}, {6, 4}};
+    for (const auto& policy : policies) {
+        const std::string name = std::to_string(policy.rowsPerCommit) + "-" + std::to_string(policy.rowsPerStatement);
+        SCOPED_TRACE(name);
+        const std::string fastPath = dir.file("central-" + name + ".fb");
         testsupport::createCentralDatabase(fastPath);
         testsupport::execute(fastPath, kRefuse);
         db::Connection fast;
         fast.parameters().setValue("Database", fastPath);
         fast.open();
         view = {};
-        const transfer::RunSummary summary = run(fast, rowsPerCommit);
+        const transfer::RunSummary summary = run(fast, policy.rowsPerCommit, policy.rowsPerStatement);
         EXPECT_EQ(view.log, perRowLog);
         EXPECT_EQ(summary.writtenRows, perRow.writtenRows);
         EXPECT_EQ(summary.failedRows, perRow.failedRows);
+        // The progress view saw every row. Blocks took fewer statements than
+        // a statement per row, though a refused row costs two; a local file
+        // takes its rows one by one.
+        EXPECT_EQ(view.steps, perRow.writtenRows + perRow.failedRows);
+        if (policy.rowsPerStatement > 0) {
+            EXPECT_LT(statements(summary), statements(perRow));
+        } else {
+            EXPECT_EQ(statements(summary), statements(perRow));
+        }
         for (const char* table : {"DOCUREC", "MOVIREC"}) {
             const auto& columns =
                 std::string(table) == "DOCUREC" ? testsupport::documentColumns() : testsupport::movementColumns();
             EXPECT_EQ(rowsOf(fastPath, table, columns), centralRows(table, columns)) << table;
         }
     }
+    // The comparison above cannot pass by losing the notes on both sides.
+    EXPECT_EQ(testsupport::selectValue(centralPath, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = 'G6'"),
+              noteOf(40000));
+    EXPECT_EQ(testsupport::selectValue(centralPath, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = 'G8'"), "");
 }
 
 TEST_F(FastMode, FailedCommitFailsEveryRowSinceTheLastOne) {
@@ -190,18 +263,25 @@ TEST_F(FastMode, FailedCommitFailsEveryRowSinceTheLastOne) {
                          "END");
     central.close();  // an attachment loads the database's triggers when it is made
     central.open();
-    // D1, F0 | F1 (refused at commit), F2 | F3, F4 (refused) | F5, F6.
-    const transfer::RunSummary summary = run(central, 2);
-    ASSERT_EQ(view.log.size(), 4u);
-    const Texts keys{"F1", "F2", "F3", "F4"};
-    for (std::size_t i = 0; i < view.log.size(); ++i) {
-        EXPECT_EQ(view.log[i].rfind("DOCUREC: Documento = " + keys[i] + " Erro: ", 0), 0u) << view.log[i];
-        EXPECT_NE(view.log[i].find("fechamento recusado"), std::string::npos) << view.log[i];
+    // D1, F0 | F1 (refused at commit), F2 | F3, F4 (refused) | F5, F6; row
+    // by row into each commit, and in blocks of two.
+    for (int rowsPerStatement : {0, 2}) {
+        SCOPED_TRACE(rowsPerStatement);
+        testsupport::execute(centralPath, "DELETE FROM DOCUREC");
+        view = {};
+        const transfer::RunSummary summary = run(central, 2, rowsPerStatement);
+        ASSERT_EQ(view.log.size(), 4u);
+        const Texts keys{"F1", "F2", "F3", "F4"};
+        for (std::size_t i = 0; i < view.log.size(); ++i) {
+            EXPECT_EQ(view.log[i].rfind("DOCUREC: Documento = " + keys[i] + " Erro: ", 0), 0u) << view.log[i];
+            EXPECT_NE(view.log[i].find("fechamento recusado"), std::string::npos) << view.log[i];
+        }
+        EXPECT_EQ(summary.failedRows, 4);
+        EXPECT_EQ(summary.jobs.at(0).tally.written, 4);
+        EXPECT_EQ(
+            testsupport::selectAsText(centralPath, "SELECT CODDOCTO FROM DOCUREC WHERE CODEMPRESA = '01' ORDER BY 1"),
+            (Rows{{Cell("D1")}, {Cell("F0")}, {Cell("F5")}, {Cell("F6")}}));
     }
-    EXPECT_EQ(summary.failedRows, 4);
-    EXPECT_EQ(summary.jobs.at(0).tally.written, 4);
-    EXPECT_EQ(testsupport::selectAsText(centralPath, "SELECT CODDOCTO FROM DOCUREC WHERE CODEMPRESA = '01' ORDER BY 1"),
-              (Rows{{Cell("D1")}, {Cell("F0")}, {Cell("F5")}, {Cell("F6")}}));
 }
 
 }  // namespace
@@ -210,42 +290,56 @@ namespace {
 
 // The central attachment killed from outside mid-copy: one job failure
 // instead of a log line for every remaining row; the next press attaches
-// afresh and completes what is missing.
+// afresh and completes what is missing. Row by row, what was committed
+// stays; in blocks under one commit, nothing was committed yet.
 TEST_F(ConversionRun, LostCentralConnectionEndsTheRunOnceAndARerunCompletes) {
     std::vector<testsupport::Row> rows;
     for (int i = 0; i < 20; ++i) rows.push_back(documentRow("01", "L" + std::to_string(i)));
     testsupport::insertRows(branchPath, "DOCUREC", rows);
-    view.onProcessEvents = [&](int) {
-        if (view.rowLabels().size() == 5)
-            testsupport::execute(centralPath,
-                                 "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
-    };
     testsupport::EntryList list({{branchPath, "01"}});
-    try {
-        transfer::runConversion(connections(), list, view, view);
-        FAIL() << "the run went on without its central database";
-    } catch (const transfer::ConversionError& error) {
-        // The central attachment failed, not the branch file the job read.
-        EXPECT_EQ(
-            std::string(error.what())
-                .rfind("Erro ao converter os dados! Motivo: conexão com o banco de dados Centralizador perdida: ", 0),
-            0u)
-            << error.what();
-        // What the job had done travels with the failure.
-        EXPECT_EQ(error.tally.written, testsupport::countRows(centralPath, "DOCUREC"));
-        EXPECT_EQ(error.tally.read, error.tally.written + 1);
-    }
-    EXPECT_TRUE(view.log.empty()) << view.log.front();
-    const long long kept = testsupport::countRows(centralPath, "DOCUREC");
-    EXPECT_GE(kept, 4);
-    EXPECT_LT(kept, 21);
+    const struct {
+        transfer::CommitPolicy policy;
+        int leastKept, mostKept;
+    } cases[] = {{{1, 0}, 4, 20}, {{10000, 4}, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.policy.rowsPerCommit);
+        testsupport::execute(centralPath, "DELETE FROM DOCUREC");
+        testsupport::execute(centralPath, "DELETE FROM MOVIREC");
+        view = {};
+        view.onProcessEvents = [&](int) {
+            if (view.rowLabels().size() == 5)
+                testsupport::execute(centralPath,
+                                     "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
+        };
+        try {
+            transfer::runConversion(connections(), list, view, view, {c.policy});
+            FAIL() << "the run went on without its central database";
+        } catch (const transfer::ConversionError& error) {
+            // The central attachment failed, not the branch file the job read.
+            EXPECT_EQ(std::string(error.what())
+                          .rfind("Erro ao converter os dados! Motivo: conexão com o banco de dados Centralizador "
+                                 "perdida: ",
+                                 0),
+                      0u)
+                << error.what();
+            // What the job had done travels with the failure.
+            EXPECT_EQ(error.tally.written, testsupport::countRows(centralPath, "DOCUREC"));
+            if (c.policy.rowsPerCommit == 1) {
+                EXPECT_EQ(error.tally.read, error.tally.written + 1);
+            }
+        }
+        EXPECT_TRUE(view.log.empty()) << view.log.front();
+        const long long kept = testsupport::countRows(centralPath, "DOCUREC");
+        EXPECT_GE(kept, c.leastKept);
+        EXPECT_LE(kept, c.mostKept);
 
-    view = {};
-    ASSERT_TRUE(transfer::ConectaBancoCentralizador(central, centralPath, view));
-    const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view);
-    EXPECT_TRUE(summary.clean());
-    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 21);
-    EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 2);
+        view = {};
+        ASSERT_TRUE(transfer::ConectaBancoCentralizador(central, centralPath, view));
+        const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view, {c.policy});
+        EXPECT_TRUE(summary.clean());
+        EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 21);
+        EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 2);
+    }
 }
 
 }  // namespace

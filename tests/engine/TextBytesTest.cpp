@@ -79,7 +79,8 @@ TEST_F(TextBytes, AccentedTextInWin1252Databases) {
                                .set("CODCLIENTE",
                                     "M\xC3"
                                     "E")
-                               .set("CODMOEDA", "\x80  "));
+                               .set("CODMOEDA", "\x80  ")
+                               .setBlob("ANOTACOES", kCp1252 + bytesFrom(128, 255)));
     central.close();
     central.parameters().setValue("Database", central1252);
     central.open();
@@ -96,6 +97,18 @@ TEST_F(TextBytes, AccentedTextInWin1252Databases) {
     copyDocuments();
     EXPECT_EQ(testsupport::selectValue(central1252, "SELECT OBSERVACAO FROM DOCUREC WHERE CODDOCTO = '2'"),
               Cell(kCp1252));
+
+    // The same two copies in blocks leave the same bytes, notes included.
+    const std::string blocks1252 = dir.file("central-1252-blocks.fb");
+    testsupport::createCentralDatabase(blocks1252, "WIN1252");
+    central.close();
+    central.parameters().setValue("Database", blocks1252);
+    central.open();
+    for (const std::string& branchFile : {branch1252, branchPath})
+        transfer::ConverteDocuRec(connections(), branchFile, "01", view, view, {2, 2});
+    EXPECT_TRUE(view.log.empty()) << view.log.front();
+    EXPECT_EQ(rowsOf(blocks1252, "DOCUREC", testsupport::documentColumns()),
+              rowsOf(central1252, "DOCUREC", testsupport::documentColumns()));
 }
 
 TEST_F(TextBytes, LabelAndLogShowWindows1252KeysDecoded) {

@@ -139,10 +139,11 @@ protected:
 
     // Opens the central connection the way the converter panel does and runs
     // the conversion over the entries.
-    transfer::RunSummary convert(const std::vector<std::pair<std::string, std::string>>& entries) {
+    transfer::RunSummary convert(const std::vector<std::pair<std::string, std::string>>& entries,
+                                 int rowsPerCommit = 1) {
         EXPECT_TRUE(transfer::ConectaBancoCentralizador(central_, centralPath_, messages_));
         testsupport::EntryList list(entries);
-        return transfer::runConversion({central_, branch_}, list, view_, messages_);
+        return transfer::runConversion({central_, branch_}, list, view_, messages_, {{rowsPerCommit}});
     }
 
     long long centralCount(const std::string& table, const std::string& where = {}) {
@@ -238,28 +239,36 @@ TEST_F(ServerRoad, TwoBranchesByPathIntoServerHeldCentralAndRunAgainWithoutDupli
 
 TEST_F(ServerRoad, RowTheServerRefusesGivesOneLogLineWithTheServersMessageAndTheRunGoesOn) {
     testsupport::execute(centralPath_, "ALTER TABLE DOCUREC ADD CONSTRAINT CK_DOCUREC_VALOR CHECK (VALORDOCTO >= 0)");
-    testsupport::insertRows(
-        branchA_, "DOCUREC",
-        {testsupport::documentRow("01", "OK-1"), testsupport::documentRow("01", "NEG-1").set("VALORDOCTO", "-5"),
-         testsupport::documentRow("01", "OK-2")});
+    testsupport::insertRows(branchA_, "DOCUREC",
+                            {testsupport::documentRow("01", "OK-1"), testsupport::documentRow("01", "OK-2"),
+                             testsupport::documentRow("01", "NEG-1").set("VALORDOCTO", "-5"),
+                             testsupport::documentRow("01", "OK-3"), testsupport::documentRow("01", "OK-4")});
     testsupport::insertRows(branchA_, "MOVIREC", {testsupport::movementRow("01", "NEG-1")});
 
-    const transfer::RunSummary summary = convert({{branchA_, "01"}});
+    // Row by row, then again with many rows per commit, which over a server
+    // go in blocks: the rows before and after the refused one take one
+    // statement each side, the refused row one of its own.
+    for (const auto& [rowsPerCommit, documentStatements] : {std::pair{1, 5}, {10000, 3}}) {
+        SCOPED_TRACE(rowsPerCommit);
+        view_.log.clear();
+        const transfer::RunSummary summary = convert({{branchA_, "01"}}, rowsPerCommit);
 
-    ASSERT_EQ(view_.log.size(), 1u);
-    const std::string& line = view_.log.front();
-    const std::string frame = "DOCUREC: Documento = NEG-1 Erro: ";
-    EXPECT_EQ(line.substr(0, frame.size()), frame) << line;
-    EXPECT_NE(line.find("Operation violates CHECK constraint CK_DOCUREC_VALOR on view or table DOCUREC"),
-              std::string::npos)
-        << line;
-    EXPECT_EQ(summary.failedRows, 1);
-    EXPECT_EQ(summary.writtenRows, 3);
-    EXPECT_EQ(transfer::runEndMessage(summary).rfind("Integração concluída com erros!", 0), 0u);
-    EXPECT_EQ(centralCount("DOCUREC"), 2);
-    EXPECT_EQ(centralCount("DOCUREC", "CODDOCTO = 'NEG-1'"), 0);
-    // The movement of the refused document has no foreign key to stop it.
-    EXPECT_EQ(centralCount("MOVIREC", "CODDOCTO = 'NEG-1'"), 1);
+        ASSERT_EQ(view_.log.size(), 1u);
+        const std::string& line = view_.log.front();
+        const std::string frame = "DOCUREC: Documento = NEG-1 Erro: ";
+        EXPECT_EQ(line.substr(0, frame.size()), frame) << line;
+        EXPECT_NE(line.find("Operation violates CHECK constraint CK_DOCUREC_VALOR on view or table DOCUREC"),
+                  std::string::npos)
+            << line;
+        EXPECT_EQ(summary.failedRows, 1);
+        EXPECT_EQ(summary.writtenRows, 5);
+        EXPECT_EQ(summary.jobs.at(0).tally.centralStatements, documentStatements);
+        EXPECT_EQ(transfer::runEndMessage(summary).rfind("Integração concluída com erros!", 0), 0u);
+        EXPECT_EQ(centralCount("DOCUREC"), 4);
+        EXPECT_EQ(centralCount("DOCUREC", "CODDOCTO = 'NEG-1'"), 0);
+        // The movement of the refused document has no foreign key to stop it.
+        EXPECT_EQ(centralCount("MOVIREC", "CODDOCTO = 'NEG-1'"), 1);
+    }
 }
 
 // While the server holds the central file, the same file by its plain path

@@ -1,0 +1,464 @@
+#include "transfer/BlockWrites.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+
+#include "db/Connection.h"
+#include "db/ConnectionParameters.h"
+#include "db/DeclaredStatement.h"
+#include "db/Error.h"
+#include "db/LocalFile.h"
+#include "db/NamedParameters.h"
+#include "db/Query.h"
+#include "db/Statement.h"
+#include "db/SystemTables.h"
+
+namespace transfer {
+
+namespace {
+
+// An UPDATE OR INSERT uses three of a statement's 256 relation contexts.
+constexpr int kMostRowsPerBlock = 85;
+// The input message of one statement stays under 64 KB.
+constexpr unsigned kMessageLimit = 64000;
+// Notes up to this many bytes travel as text inside the block; longer ones
+// as a blob of their own. Most notes are a few hundred bytes; a larger text
+// input would take rows out of every block.
+constexpr unsigned kNoteTextBytes = 1024;
+// Text for a column that is not text (a number or a date written from text).
+constexpr unsigned kConvertedTextBytes = 64;
+
+struct CentralColumn {
+    int type = 0;
+    unsigned byteLength = 0;
+    int subType = 0;
+    std::string charset;
+    unsigned bytesPerCharacter = 1;
+};
+
+std::map<std::string, CentralColumn> readCentralColumns(db::Connection& connection, const std::string& table) {
+    db::Query query(connection);
+    query.addSql(
+        "SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$FIELD_TYPE, F.RDB$FIELD_LENGTH, COALESCE(F.RDB$FIELD_SUB_TYPE, 0), "
+        "TRIM(COALESCE(CS.RDB$CHARACTER_SET_NAME, 'NONE')), COALESCE(CS.RDB$BYTES_PER_CHARACTER, 1) "
+        "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+        "LEFT JOIN RDB$CHARACTER_SETS CS ON CS.RDB$CHARACTER_SET_ID = F.RDB$CHARACTER_SET_ID "
+        "WHERE RF.RDB$RELATION_NAME = :TABLENAME");
+    query.setText(query.paramIndex("TABLENAME"), table);
+    std::map<std::string, CentralColumn> columns;
+    for (query.open(); !query.eof(); query.next())
+        columns[query.asText(0)] = {query.asInteger(1), static_cast<unsigned>(query.asInteger(2)), query.asInteger(3),
+                                    query.asText(4), static_cast<unsigned>(std::max(1, query.asInteger(5)))};
+    return columns;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string trimmed(const std::string& text) {
+    const auto begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) return {};
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+bool isPlainName(const std::string& name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
+    });
+}
+
+// The positional text cut at its '?' markers; quoted text and comments keep
+// theirs.
+std::vector<std::string> splitAtMarkers(const std::string& sql) {
+    std::vector<std::string> pieces(1);
+    for (std::size_t i = 0; i < sql.size();) {
+        std::size_t end = i + 1;
+        if (sql[i] == '\'' || sql[i] == '"') {
+            end = sql.find(sql[i], i + 1);
+            end = end == std::string::npos ? sql.size() : end + 1;
+        } else if (sql.compare(i, 2, "--") == 0) {
+            end = std::min(sql.find('\n', i), sql.size());
+        } else if (sql.compare(i, 2, "/*") == 0) {
+            end = sql.find("*/", i + 2);
+            end = end == std::string::npos ? sql.size() : end + 2;
+        } else if (sql[i] == '?') {
+            pieces.emplace_back();
+            i = end;
+            continue;
+        }
+        pieces.back().append(sql, i, end - i);
+        i = end;
+    }
+    return pieces;
+}
+
+// The parenthesised list that starts at the first '(' at or after `from`,
+// split at its commas; `after` is left just past its ')'.
+std::optional<std::vector<std::string>> listAt(const std::string& sql, std::size_t from, std::size_t& after) {
+    const std::size_t open = sql.find('(', from);
+    if (open == std::string::npos || !trimmed(sql.substr(from, open - from)).empty()) return std::nullopt;
+    const std::size_t close = sql.find(')', open);
+    if (close == std::string::npos) return std::nullopt;
+    std::vector<std::string> items;
+    std::size_t start = open + 1;
+    for (std::size_t comma; (comma = sql.find(',', start)) < close; start = comma + 1)
+        items.push_back(trimmed(sql.substr(start, comma - start)));
+    items.push_back(trimmed(sql.substr(start, close - start)));
+    after = close + 1;
+    return items;
+}
+
+// Firebird's message layout: each value at its type's alignment, then its
+// null flag.
+unsigned placeInput(unsigned offset, const BlockWrites::Input& input) {
+    auto place = [&offset](unsigned alignment, unsigned length) {
+        offset = (offset + alignment - 1) / alignment * alignment + length;
+        offset = (offset + 1) / 2 * 2 + 2;
+    };
+    switch (input.kind) {
+        case WriteKind::Text:
+            place(2, input.textCapacity + 2);
+            break;
+        case WriteKind::Double:
+            place(8, 8);
+            break;
+        case WriteKind::Date:
+            place(4, 8);
+            break;
+        case WriteKind::Integer:
+            place(4, 4);
+            break;
+        case WriteKind::Blob:
+            place(2, input.textCapacity + 2);
+            place(4, 8);
+            break;
+    }
+    return offset;
+}
+
+bool isConnectionLost(const std::exception& failure) {
+    const auto* database = dynamic_cast<const db::Error*>(&failure);
+    return database && database->connectionLost();
+}
+
+}  // namespace
+
+void setParameter(const ColumnValue& value, db::Statement& central) {
+    switch (value.mapping->write) {
+        case WriteKind::Text:
+            central.setText(value.parameter, value.bytes);
+            return;
+        case WriteKind::Blob:
+            central.setBlob(value.parameter, value.bytes);
+            return;
+        case WriteKind::Double:
+            central.setDouble(value.parameter, value.number);
+            return;
+        case WriteKind::Date:
+            central.setDate(value.parameter, value.date);
+            return;
+        case WriteKind::Integer:
+            central.setInteger(value.parameter, value.integer);
+            return;
+    }
+}
+
+BlockWrites::BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerStatement,
+                         int rowsPerCommit)
+    : central_(central),
+      profile_(profile),
+      executions_(executions),
+      rowsPerStatement_(rowsPerStatement),
+      rowsPerCommit_(rowsPerCommit) {}
+
+BlockWrites::~BlockWrites() = default;
+
+int BlockWrites::capacity() {
+    if (!learnt_) {
+        learnt_ = true;
+        try {
+            learnLayout();
+        } catch (const db::Error& failure) {
+            if (failure.connectionLost()) throw;
+            block_.reset();
+            capacity_ = 1;
+        }
+    }
+    return capacity_;
+}
+
+// Blocks are used when the upsert has the expected shape, every one of its
+// parameters is set by the profile in one write kind, and the central table
+// has every column it names.
+void BlockWrites::learnLayout() {
+    int rows = std::min(kMostRowsPerBlock, rowsPerCommit_);
+    if (rowsPerStatement_ > 0) rows = std::min(rows, rowsPerStatement_);
+    if (rows <= 1) return;
+    if (rowsPerStatement_ == 0 && db::isLocalPath(central_.connection().attachedDatabase())) return;
+    std::vector<std::string> names, columnOfInput;
+    if (!readUpsert(names, columnOfInput) || !declareInputs(names, columnOfInput)) return;
+    auto messageLength = [&](int count) {
+        unsigned offset = placeInput(0, Input{WriteKind::Integer, {}, {}, 0, 0});
+        for (int row = 0; row < count; ++row)
+            for (const Input& input : inputs_) offset = placeInput(offset, input);
+        return offset;
+    };
+    while (rows > 1 && messageLength(rows) > kMessageLimit) --rows;
+    // A server that refuses the block (its own limits) gets a smaller one.
+    for (; rows > 1; rows = rows * 3 / 4) {
+        if (prepareBlock(rows)) {
+            capacity_ = rows;
+            return;
+        }
+    }
+    block_.reset();
+}
+
+// Reads the upsert as "UPDATE OR INSERT INTO table (columns) VALUES
+// (markers) ...", one marker per column: its distinct parameters, each with
+// the column of its first marker.
+bool BlockWrites::readUpsert(std::vector<std::string>& names, std::vector<std::string>& columnOfInput) {
+    const db::NamedParameters parsed = db::parseNamedParameters(profile_.upsertSql);
+    std::string body = trimmed(parsed.positionalSql);
+    while (!body.empty() && body.back() == ';') body = trimmed(body.substr(0, body.size() - 1));
+    const std::string shape = upper(body);
+    const std::string start = "UPDATE OR INSERT INTO ";
+    if (shape.rfind(start, 0) != 0) return false;
+    const std::size_t nameEnd = shape.find_first_of(" (", start.size());
+    table_ = trimmed(shape.substr(start.size(), nameEnd - start.size()));
+    std::size_t afterColumns = 0, afterValues = 0;
+    const auto columns = listAt(shape, nameEnd, afterColumns);
+    const std::size_t values = shape.find("VALUES", afterColumns);
+    if (!isPlainName(table_) || !columns || values == std::string::npos) return false;
+    const auto markers = listAt(shape, values + 6, afterValues);
+    bodyPieces_ = splitAtMarkers(body);
+    if (!markers || markers->size() != columns->size() || markers->size() != parsed.names.size() ||
+        bodyPieces_.size() != parsed.names.size() + 1 ||
+        std::any_of(markers->begin(), markers->end(), [](const std::string& item) { return item != "?"; }))
+        return false;
+    for (std::size_t marker = 0; marker < parsed.names.size(); ++marker) {
+        const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+            return db::equalsIgnoringCase(name, parsed.names[marker]);
+        });
+        inputOfMarker_.push_back(static_cast<int>(found - names.begin()));
+        if (found == names.end()) {
+            names.push_back(parsed.names[marker]);
+            columnOfInput.push_back((*columns)[marker]);
+        }
+    }
+    return true;
+}
+
+// Declares every parameter in the type the per-row statement sends it, text
+// as long as the central column (or the note text limit) in the column's
+// character set, so no value is converted on its way into the block.
+bool BlockWrites::declareInputs(const std::vector<std::string>& names, const std::vector<std::string>& columnOfInput) {
+    std::vector<std::optional<WriteKind>> kinds(names.size());
+    for (const ColumnMapping& mapping : profile_.columns) {
+        const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+            return db::equalsIgnoringCase(name, mapping.parameter);
+        });
+        if (found == names.end()) return false;
+        const auto input = static_cast<std::size_t>(found - names.begin());
+        if (kinds[input] && *kinds[input] != mapping.write) return false;
+        kinds[input] = mapping.write;
+        inputOfMapping_.push_back(static_cast<int>(input));
+    }
+    if (std::any_of(kinds.begin(), kinds.end(), [](const auto& kind) { return !kind; })) return false;
+
+    const auto central = readCentralColumns(central_.connection(), table_);
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        const auto found = central.find(columnOfInput[index]);
+        if (found == central.end()) return false;
+        const CentralColumn& column = found->second;
+        Input input;
+        input.kind = *kinds[index];
+        input.firstPosition = inputsPerRow_;
+        auto text = [&](unsigned bytes, const std::string& charset, unsigned bytesPerCharacter) {
+            const unsigned characters = std::max(1u, bytes / bytesPerCharacter);
+            input.textCapacity = characters * bytesPerCharacter;
+            input.type = "VARCHAR(" + std::to_string(characters) + ") CHARACTER SET " + charset;
+        };
+        switch (input.kind) {
+            case WriteKind::Text:
+                if (column.type == db::kChar || column.type == db::kVarchar)
+                    text(column.byteLength, column.charset, column.bytesPerCharacter);
+                else
+                    text(kConvertedTextBytes, "NONE", 1);
+                break;
+            case WriteKind::Double:
+                input.type = "DOUBLE PRECISION";
+                break;
+            case WriteKind::Date:
+                input.type = "TIMESTAMP";
+                break;
+            case WriteKind::Integer:
+                input.type = "INTEGER";
+                break;
+            case WriteKind::Blob:
+                if (column.type != db::kBlob || !isPlainName(columnOfInput[index])) return false;
+                if (column.subType == 1)
+                    text(kNoteTextBytes, column.charset, column.bytesPerCharacter);
+                else
+                    text(kNoteTextBytes, "OCTETS", 1);
+                input.blobType = "TYPE OF COLUMN " + table_ + "." + columnOfInput[index];
+                break;
+        }
+        inputsPerRow_ += input.kind == WriteKind::Blob ? 2 : 1;
+        inputs_.push_back(input);
+    }
+    return true;
+}
+
+bool BlockWrites::prepareBlock(int rows) {
+    try {
+        block_ = std::make_unique<db::DeclaredStatement>(central_.connection(), blockText(rows));
+        block_->prepare();
+        return block_->messageLength() <= kMessageLimit;
+    } catch (const db::Error& failure) {
+        if (failure.connectionLost()) throw;
+        return false;
+    }
+}
+
+// GIVEN says how many of the block's rows hold values; OUTCOME has a '0' for
+// every row written and a '1' for the row that failed, after which STOPPED
+// keeps the remaining rows out. The one SUSPEND hands OUTCOME back with the
+// execute: an EXECUTE BLOCK that returns values is a select.
+std::string BlockWrites::blockText(int rows) const {
+    auto inputName = [](const char* prefix, int row, std::size_t input) {
+        return std::string(prefix) + std::to_string(row) + "_" + std::to_string(input);
+    };
+    std::string declarations = "GIVEN INTEGER = ?";
+    std::string variables;
+    for (std::size_t index = 0; index < inputs_.size(); ++index)
+        if (inputs_[index].kind == WriteKind::Blob)
+            variables += "DECLARE VARIABLE X" + std::to_string(index) + " " + inputs_[index].blobType + ";\n";
+    std::string statements;
+    for (int row = 0; row < rows; ++row) {
+        std::string assignments;
+        for (std::size_t index = 0; index < inputs_.size(); ++index) {
+            const Input& input = inputs_[index];
+            declarations += ",\n" + inputName("V", row, index) + " " + input.type + " = ?";
+            if (input.kind != WriteKind::Blob) continue;
+            declarations += ",\n" + inputName("B", row, index) + " " + input.blobType + " = ?";
+            const std::string variable = "X" + std::to_string(index);
+            assignments += "    " + variable + " = :" + inputName("V", row, index) +
+                           ";\n    IF (:" + inputName("B", row, index) + " IS NOT NULL) THEN " + variable +
+                           " = :" + inputName("B", row, index) + ";\n";
+        }
+        std::string upsert = bodyPieces_[0];
+        for (std::size_t marker = 0; marker < inputOfMarker_.size(); ++marker) {
+            const auto input = static_cast<std::size_t>(inputOfMarker_[marker]);
+            upsert += inputs_[input].kind == WriteKind::Blob ? ":X" + std::to_string(input)
+                                                             : ":" + inputName("V", row, input);
+            upsert += bodyPieces_[marker + 1];
+        }
+        statements +=
+            "  IF (STOPPED = 0 AND GIVEN > " + std::to_string(row) + ") THEN\n  BEGIN\n" + assignments + "    " +
+            upsert +
+            ";\n    OUTCOME = OUTCOME || '0';\n"
+            "    WHEN ANY DO\n    BEGIN\n      OUTCOME = OUTCOME || '1';\n      STOPPED = 1;\n    END\n  END\n";
+    }
+    return "EXECUTE BLOCK (\n" + declarations + ")\nRETURNS (OUTCOME VARCHAR(" + std::to_string(rows) +
+           ") CHARACTER SET NONE)\nAS\nDECLARE VARIABLE STOPPED SMALLINT = 0;\n" + variables +
+           "BEGIN\n  OUTCOME = '';\n" + statements + "  SUSPEND;\nEND";
+}
+
+bool BlockWrites::fits(const RowValues& row) const {
+    return std::all_of(row.begin(), row.end(), [&](const ColumnValue& value) {
+        const Input& input =
+            inputs_[static_cast<std::size_t>(inputOfMapping_[value.mapping - profile_.columns.data()])];
+        return input.kind != WriteKind::Text || value.bytes.size() <= input.textCapacity;
+    });
+}
+
+void BlockWrites::setRow(unsigned firstPosition, const RowValues& row, db::Transaction& transaction) {
+    for (const ColumnValue& value : row) {
+        const Input& input =
+            inputs_[static_cast<std::size_t>(inputOfMapping_[value.mapping - profile_.columns.data()])];
+        const unsigned position = firstPosition + input.firstPosition;
+        switch (input.kind) {
+            case WriteKind::Text:
+                block_->setText(position, value.bytes);
+                break;
+            case WriteKind::Double:
+                block_->setDouble(position, value.number);
+                break;
+            case WriteKind::Date:
+                block_->setDate(position, value.date);
+                break;
+            case WriteKind::Integer:
+                block_->setInteger(position, value.integer);
+                break;
+            case WriteKind::Blob:
+                if (value.bytes.size() <= input.textCapacity)
+                    block_->setText(position, value.bytes);
+                else
+                    block_->setBlob(position + 1, value.bytes, transaction);
+                break;
+        }
+    }
+}
+
+std::optional<std::string> BlockWrites::writeAlone(const RowValues& row, db::Transaction& transaction) {
+    try {
+        for (const ColumnValue& value : row) setParameter(value, central_);
+        ++executions_;
+        central_.execute(transaction);
+        return std::nullopt;
+    } catch (const std::exception& failure) {
+        if (isConnectionLost(failure)) throw;
+        return failure.what();
+    }
+}
+
+void BlockWrites::writeRun(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
+                           db::Transaction& transaction, const Outcome& outcome) {
+    while (begin < end) {
+        std::string flags;
+        try {
+            block_->clear();
+            block_->setInteger(0, static_cast<std::int32_t>(end - begin));
+            for (std::size_t row = begin; row < end; ++row)
+                setRow(1 + static_cast<unsigned>(row - begin) * inputsPerRow_, *rows[row], transaction);
+            ++executions_;
+            flags = block_->execute(transaction);
+        } catch (const db::Error& failure) {
+            if (failure.connectionLost()) throw;
+            // The statement as a whole was refused (a value its inputs could
+            // not take): nothing of it stands, and the rows go one by one.
+            for (std::size_t row = begin; row < end; ++row) outcome(writeAlone(*rows[row], transaction));
+            return;
+        }
+        const std::size_t written = std::min({flags.find('1'), flags.size(), end - begin});
+        for (std::size_t row = 0; row < written; ++row) outcome(std::nullopt);
+        begin += written;
+        if (begin == end) return;
+        // The row that failed (or the first one a short answer left out)
+        // alone, for the database's own message.
+        outcome(writeAlone(*rows[begin], transaction));
+        ++begin;
+    }
+}
+
+void BlockWrites::write(const std::vector<const RowValues*>& rows, db::Transaction& transaction,
+                        const Outcome& outcome) {
+    const auto most = static_cast<std::size_t>(capacity());
+    for (std::size_t begin = 0; begin < rows.size();) {
+        if (most <= 1 || !fits(*rows[begin])) {
+            outcome(writeAlone(*rows[begin], transaction));
+            ++begin;
+            continue;
+        }
+        std::size_t end = begin + 1;
+        while (end < rows.size() && end - begin < most && fits(*rows[end])) ++end;
+        writeRun(rows, begin, end, transaction, outcome);
+        begin = end;
+    }
+}
+
+}  // namespace transfer

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/DateTime.h"
+#include "transfer/TableProfile.h"
+
+namespace db {
+class DeclaredStatement;
+class Statement;
+class Transaction;
+}  // namespace db
+
+namespace transfer {
+
+// One mapped column of a branch row as the copy read it, and the central
+// parameter it is given to.
+struct ColumnValue {
+    const ColumnMapping* mapping = nullptr;
+    int parameter = 0;
+    std::string bytes;  // Text and Blob
+    double number = 0;
+    std::int32_t integer = 0;
+    db::DateTime date;
+};
+using RowValues = std::vector<ColumnValue>;
+
+// Gives the value to the per-row statement in the type its write kind says.
+void setParameter(const ColumnValue& value, db::Statement& central);
+
+// Writes a table's rows into an open central transaction several at a time.
+// One EXECUTE BLOCK holds the profile's own upsert once per row, each inside
+// a handler of its own, so one round trip carries many rows. The inputs are
+// declared in the types the per-row statement sends, and each value is
+// converted to its column inside its row's handler, exactly as the per-row
+// statement converts it: a value the column refuses fails that row alone.
+//
+// The block stops at the first row that fails, so every row meets the
+// central table as the per-row run leaves it; the failing row is then run
+// alone through the per-row statement, which gives the database's own
+// message, and the rows after it go in the next block. A block the server
+// refuses as a whole (a value its inputs cannot take) leaves nothing behind,
+// and its rows go one by one.
+class BlockWrites {
+public:
+    // `rowsPerStatement` bounds the rows of one statement, and so does
+    // `rowsPerCommit`; a `rowsPerStatement` of 0 leaves it to the server's
+    // limits, or to one row when the central database is a local file. Every
+    // execution on the central is counted into `executions`.
+    BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerStatement,
+                int rowsPerCommit);
+    ~BlockWrites();
+    BlockWrites(const BlockWrites&) = delete;
+    BlockWrites& operator=(const BlockWrites&) = delete;
+
+    // Rows one statement carries; 1 when the profile or the central table
+    // does not lend itself to blocks, and every row goes alone. Learns the
+    // central table's columns on the first call.
+    int capacity();
+
+    // Per row, in order, as soon as it is known: nothing when the row was
+    // written, else the message the per-row statement failed with.
+    using Outcome = std::function<void(const std::optional<std::string>& failure)>;
+
+    // Writes the rows in order inside `transaction`, telling each row's
+    // outcome. Only a lost connection leaves as an exception.
+    void write(const std::vector<const RowValues*>& rows, db::Transaction& transaction, const Outcome& outcome);
+
+    // How one distinct parameter of the upsert travels in a block.
+    struct Input {
+        WriteKind kind = WriteKind::Text;
+        std::string type;            // its declared type
+        std::string blobType;        // Blob: the blob input's type; the text one is `type`
+        unsigned textCapacity = 0;   // Text, and Blob as text: bytes the input holds
+        unsigned firstPosition = 0;  // within a row's inputs
+    };
+
+private:
+    void learnLayout();
+    bool readUpsert(std::vector<std::string>& names, std::vector<std::string>& columnOfInput);
+    bool declareInputs(const std::vector<std::string>& names, const std::vector<std::string>& columnOfInput);
+    bool prepareBlock(int rows);
+    std::string blockText(int rows) const;
+    bool fits(const RowValues& row) const;
+    std::optional<std::string> writeAlone(const RowValues& row, db::Transaction& transaction);
+    void writeRun(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
+                  db::Transaction& transaction, const Outcome& outcome);
+    void setRow(unsigned firstPosition, const RowValues& row, db::Transaction& transaction);
+
+    db::Statement& central_;
+    const TableProfile& profile_;
+    int& executions_;
+    int rowsPerStatement_;
+    int rowsPerCommit_;
+    bool learnt_ = false;
+    int capacity_ = 1;
+    std::string table_;
+    std::vector<std::string> bodyPieces_;  // the upsert around its markers
+    std::vector<int> inputOfMarker_;       // per marker of the upsert: its input
+    std::vector<Input> inputs_;            // per distinct parameter
+    std::vector<int> inputOfMapping_;      // per profile column
+    unsigned inputsPerRow_ = 0;
+    std::unique_ptr<db::DeclaredStatement> block_;
+};
+
+}  // namespace transfer
