@@ -1,0 +1,151 @@
+#include "transfer/WrittenValue.h"
+
+#include "db/Query.h"
+#include "db/ScaledNumber.h"
+#include "db/Statement.h"
+
+namespace transfer {
+
+using namespace db::field_types;
+
+namespace {
+
+std::string withoutTrailingBlanks(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+// The one read of a branch field for each kind a value travels in. The
+// reads give the NULL rules: empty text and bytes, 0, 30 December 1899.
+SentValue readAs(WriteKind kind, ReadKind read, const db::Query& branch, int field) {
+    SentValue value;
+    value.kind = kind;
+    switch (kind) {
+        case WriteKind::Text:
+        case WriteKind::Blob:
+            // Bytes as stored: no character set conversion on the way.
+            value.bytes = read == ReadKind::Bytes ? branch.asBytes(field) : branch.asText(field);
+            break;
+        case WriteKind::Double:
+            value.number = branch.asDouble(field);
+            break;
+        case WriteKind::Date:
+            value.date = branch.asDateTime(field);
+            break;
+        case WriteKind::Integer:
+            value.integer = branch.asInteger(field);
+            break;
+    }
+    return value;
+}
+
+// The kind the central column converts from. The parameter's own kind when
+// they agree; a text sent to a number or date column is converted by the
+// server, and reading the field in that kind converts the same text.
+WriteKind convertedFrom(const WrittenColumn& column) {
+    switch (column.stored) {
+        case StoredAs::Text:
+        case StoredAs::Bytes:
+            return WriteKind::Text;
+        case StoredAs::Number:
+            return column.write == WriteKind::Integer ? WriteKind::Integer : WriteKind::Double;
+        case StoredAs::Date:
+            return WriteKind::Date;
+    }
+    return WriteKind::Text;
+}
+
+}  // namespace
+
+SentValue sentValue(const ColumnMapping& mapping, const db::Query& branch, int field) {
+    return readAs(mapping.write, mapping.read, branch, field);
+}
+
+void setParameter(db::Statement& central, int parameter, const SentValue& value) {
+    switch (value.kind) {
+        case WriteKind::Text:
+            central.setText(parameter, value.bytes);
+            return;
+        case WriteKind::Blob:
+            central.setBlob(parameter, value.bytes);
+            return;
+        case WriteKind::Double:
+            central.setDouble(parameter, value.number);
+            return;
+        case WriteKind::Date:
+            central.setDate(parameter, value.date);
+            return;
+        case WriteKind::Integer:
+            central.setInteger(parameter, value.integer);
+            return;
+    }
+}
+
+WrittenColumn writtenColumn(const ColumnMapping& mapping, const db::ColumnType& central) {
+    WrittenColumn column{mapping.read, mapping.write};
+    column.decimals = central.scale < 0 ? -central.scale : 0;
+    switch (central.type) {
+        case kChar:
+        case kVarchar:
+            column.padded = central.type == kChar;
+            // A number or date sent to a text column is kept as the text the
+            // server makes of it, which reads back as that number or date.
+            if (mapping.write == WriteKind::Double || mapping.write == WriteKind::Integer)
+                column.stored = StoredAs::Number;
+            else if (mapping.write == WriteKind::Date)
+                column.stored = StoredAs::Date;
+            break;
+        case kBlob:
+            column.stored = StoredAs::Bytes;
+            break;
+        case kSmallint:
+        case kInteger:
+        case kBigint:
+            column.stored = StoredAs::Number;
+            column.inUnits = true;
+            break;
+        case kFloat:
+        case kDouble:
+            // Dialect 1 keeps NUMERIC(15,2) as a double with a scale: the
+            // value is stored as sent, unrounded.
+            column.stored = StoredAs::Number;
+            column.single = central.type == kFloat;
+            break;
+        case kDateOnly:
+            column.stored = StoredAs::Date;
+            column.dateOnly = true;
+            break;
+        case kTimestamp:
+            column.stored = StoredAs::Date;
+            break;
+        default:
+            break;  // times, booleans: the text both sides read as
+    }
+    return column;
+}
+
+void readWrittenValue(const WrittenColumn& column, const db::Query& branch, int field, WrittenValue& value) {
+    const SentValue sent = readAs(convertedFrom(column), column.read, branch, field);
+    switch (column.stored) {
+        case StoredAs::Text:
+        case StoredAs::Bytes:
+            value.text = column.padded ? withoutTrailingBlanks(sent.bytes) : sent.bytes;
+            return;
+        case StoredAs::Number: {
+            const double number = sent.kind == WriteKind::Integer ? sent.integer : sent.number;
+            if (column.inUnits)
+                // Rounded into the column's last decimal by the server's own
+                // conversion, as an exact amount is stored.
+                value.units = db::scaledUnitsOfDouble(number, column.decimals);
+            else
+                value.number = column.single ? static_cast<float>(number) : number;
+            return;
+        }
+        case StoredAs::Date:
+            // A date parameter and a DATE column keep only the day.
+            value.date = column.write == WriteKind::Date || column.dateOnly ? sent.date.dateOnly() : sent.date;
+            return;
+    }
+}
+
+}  // namespace transfer
