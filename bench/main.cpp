@@ -11,14 +11,18 @@
 #include "LimitLoop.h"
 #include "Report.h"
 #include "TestDatabases.h"
-#include "batch/Reconciliation.h"
 #include "db/Connection.h"
+#include "reconcile/Merge.h"
 
 #ifdef TAVOLENE_BENCH_WINDOW
-#include "WindowRun.h"
-
 #include <QApplication>
+
+#include "WindowRun.h"
 #endif
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -30,19 +34,13 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // The first three fields of /proc/loadavg: the machine is shared, and
 // commit times depend on what else is using the disk.
@@ -86,10 +84,12 @@ RunOutcome limitPerJobRunner(const std::string& branch, const std::string& centr
 
 // Counts the branch rows the check compared; a difference makes the figure
 // meaningless.
-class CheckCount : public batch::CheckSink {
+class CheckCount : public reconcile::CheckSink {
 public:
-    void difference(const batch::TableCheck&, const batch::Difference&) override { ++differences; }
-    void tableDone(const batch::TableCheck& table) override { rows += table.equal + table.different + table.missing; }
+    void difference(const reconcile::TableCheck&, const reconcile::Difference&) override { ++differences; }
+    void tableDone(const reconcile::TableCheck& table) override {
+        rows += table.equal + table.different + table.missing;
+    }
     long rows = 0;
     long differences = 0;
 };
@@ -104,10 +104,10 @@ RunOutcome checkRunner(const std::string& branch, const std::string& central) {
     connection.parameters().setValue("Database", central);
     connection.setReadOnly(true);
     connection.open();
-    std::vector<batch::CheckEntry> entries;
+    std::vector<reconcile::CheckEntry> entries;
     for (const std::string& code : bench::kCompanyCodes) entries.push_back({branch, code});
     CheckCount count;
-    batch::checkEntries(connection, entries, db::ConnectionParameters(), count);
+    reconcile::checkEntries(connection, entries, db::ConnectionParameters(), count);
     connection.close();
     return RunOutcome{count.rows, count.differences, {}, secondsSince(start)};
 }
@@ -163,8 +163,7 @@ void checkCopied(const std::string& what, const RunOutcome& outcome, const std::
         problem = "central holds " + std::to_string(copied.documents) + " documents and " +
                   std::to_string(copied.movements) + " movements, branch " + std::to_string(branch.documents) +
                   " and " + std::to_string(branch.movements);
-    if (!problem.empty())
-        throw std::runtime_error(what + " did not copy every row: " + problem);
+    if (!problem.empty()) throw std::runtime_error(what + " did not copy every row: " + problem);
 }
 
 int runChild(const bench::Options& options) {
@@ -184,8 +183,7 @@ int runChild(const bench::Options& options) {
     report.rows = outcome.written;
     report.failed = outcome.failed + static_cast<long>(outcome.problems.size());
     report.peakKb = bench::peakResidentKb(procStatus()).value_or(0);
-    for (const std::string& problem : outcome.problems)
-        std::cerr << "problem: " << problem << "\n";
+    for (const std::string& problem : outcome.problems) std::cerr << "problem: " << problem << "\n";
     std::cout << bench::formatChildReport(report) << std::endl;
     return 0;
 }
@@ -194,8 +192,7 @@ int runChild(const bench::Options& options) {
 // conversion alone.
 bench::ChildReport spawnChild(const std::string& kind, const std::string& branch, const std::string& central) {
     int pipeEnds[2];
-    if (pipe(pipeEnds) != 0)
-        throw std::runtime_error("pipe failed");
+    if (pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
@@ -204,8 +201,7 @@ bench::ChildReport spawnChild(const std::string& kind, const std::string& branch
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     std::vector<std::string> arguments = {self, "--child", kind, "--branch", branch, "--central", central};
     std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
+    for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
@@ -232,8 +228,7 @@ bench::ChildReport spawnChild(const std::string& kind, const std::string& branch
 // Bn for the memory figures: its peak is the child's maximum resident set.
 bench::ChildReport batchMemoryChild(const std::string& branch, const std::string& central) {
     const bench::BatchTally tally = runBatchChild(branch, central, kFastRowsPerCommit);
-    for (const std::string& problem : tally.problems)
-        std::cerr << "problem: " << problem << "\n";
+    for (const std::string& problem : tally.problems) std::cerr << "problem: " << problem << "\n";
     return bench::ChildReport{tally.written, tally.failed + static_cast<long>(tally.problems.size()), tally.seconds,
                               tally.peakKb};
 }
@@ -339,22 +334,22 @@ int runBenchmark(const bench::Options& options) {
             for (const std::string& path : {branch, largeBranch})
                 bench::setPageBuffers(path, options.memoryPageBuffers);
         std::vector<std::string> kinds = {"engine", "batch"};
-        if (options.limitMemory)
-            kinds.push_back("limit");
+        if (options.limitMemory) kinds.push_back("limit");
         for (const auto& [path, shape] : {std::pair{branch, counts}, std::pair{largeBranch, largeCounts}}) {
             for (const std::string& kind : kinds) {
                 const std::string central = file("central-memory-" + kind + ".fdb");
                 bench::createCentral(central, options.memoryForcedWrites);
-                if (options.memoryPageBuffers > 0)
-                    bench::setPageBuffers(central, options.memoryPageBuffers);
+                if (options.memoryPageBuffers > 0) bench::setPageBuffers(central, options.memoryPageBuffers);
                 const bench::ChildReport child =
                     kind == "batch" ? batchMemoryChild(path, central) : spawnChild(kind, path, central);
                 checkCopied(kind + " child", RunOutcome{child.rows, child.failed, {}}, central, shape);
                 std::filesystem::remove(central);
-                (kind == "engine" ? report.engineMemory : kind == "batch" ? report.batchFastMemory : report.limitMemory)
+                (kind == "engine"  ? report.engineMemory
+                 : kind == "batch" ? report.batchFastMemory
+                                   : report.limitMemory)
                     .push_back({shape.documents, shape.rows(), child.peakKb});
-                std::cerr << kind << " child at " << shape.documents << " documents: peak " << child.peakKb
-                          << " kB, " << child.rows << " rows in " << child.seconds << " s\n";
+                std::cerr << kind << " child at " << shape.documents << " documents: peak " << child.peakKb << " kB, "
+                          << child.rows << " rows in " << child.seconds << " s\n";
             }
         }
     }
@@ -379,13 +374,11 @@ int main(int argc, char** argv) {
 #ifdef TAVOLENE_BENCH_WINDOW
         std::unique_ptr<QApplication> application;
         if (options.child.empty() || options.child == "window") {
-            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-                qputenv("QT_QPA_PLATFORM", "offscreen");
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
             application = std::make_unique<QApplication>(argc, argv);
         }
 #endif
-        if (!options.child.empty())
-            return runChild(options);
+        if (!options.child.empty()) return runChild(options);
         return runBenchmark(options);
     } catch (const std::exception& failure) {
         std::cerr << "tavolene_bench: " << failure.what() << "\n";
