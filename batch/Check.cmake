@@ -9,5 +9,5 @@ target_include_directories(tavolene_check PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(tavolene_check PUBLIC tavolene_reconcile PRIVATE nlohmann_json::nlohmann_json)
 
 if(TARGET tavolene_batchlib)
-  target_link_libraries(tavolene_batchlib PUBLIC tavolene_check)
+  target_link_libraries(tavolene_batchlib PUBLIC tavolene_check tavolene_reconcile)
 endif()
