@@ -36,11 +36,7 @@ std::string_view withoutTrailingBlanks(std::string_view text) {
 }
 
 Rule makeRule(const transfer::ColumnMapping& mapping, const db::ColumnType& central) {
-    Rule rule;
-    static_cast<transfer::WrittenColumn&>(rule) = transfer::writtenColumn(mapping, central);
-    rule.column = upper(mapping.parameter);
-    rule.field = mapping.field;
-    return rule;
+    return Rule{transfer::writtenColumn(mapping, central), upper(mapping.parameter), mapping.field};
 }
 
 void readBranchValue(const Rule& rule, const db::Query& query, int index, Value& value) {

@@ -12,8 +12,6 @@ namespace reconcile {
 
 namespace {
 
-// ---- the merge ----------------------------------------------------------------
-
 struct Source {
     std::string banco;
     db::Connection* connection;
