@@ -1,5 +1,7 @@
 #include "transfer/WrittenValue.h"
 
+#include <utility>
+
 #include "db/Query.h"
 #include "db/ScaledNumber.h"
 #include "db/Statement.h"
@@ -9,11 +11,6 @@ namespace transfer {
 using namespace db::field_types;
 
 namespace {
-
-std::string withoutTrailingBlanks(std::string text) {
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
-}
 
 // The one read of a branch field for each kind a value travels in. The
 // reads give the NULL rules: empty text and bytes, 0, 30 December 1899.
@@ -125,11 +122,12 @@ WrittenColumn writtenColumn(const ColumnMapping& mapping, const db::ColumnType& 
 }
 
 void readWrittenValue(const WrittenColumn& column, const db::Query& branch, int field, WrittenValue& value) {
-    const SentValue sent = readAs(convertedFrom(column), column.read, branch, field);
+    SentValue sent = readAs(convertedFrom(column), column.read, branch, field);
     switch (column.stored) {
         case StoredAs::Text:
         case StoredAs::Bytes:
-            value.text = column.padded ? withoutTrailingBlanks(sent.bytes) : sent.bytes;
+            value.text = std::move(sent.bytes);
+            if (column.padded) value.text.erase(value.text.find_last_not_of(' ') + 1);
             return;
         case StoredAs::Number: {
             const double number = sent.kind == WriteKind::Integer ? sent.integer : sent.number;
