@@ -1,7 +1,5 @@
 #include "transfer/WrittenValue.h"
 
-#include <utility>
-
 #include "db/Query.h"
 #include "db/ScaledNumber.h"
 #include "db/Statement.h"
@@ -12,16 +10,23 @@ using namespace db::field_types;
 
 namespace {
 
-// The one read of a branch field for each kind a value travels in. The
-// reads give the NULL rules: empty text and bytes, 0, 30 December 1899.
-SentValue readAs(WriteKind kind, ReadKind read, const db::Query& branch, int field) {
+// Text and blobs travel as the bytes the branch stores, read in the
+// mapping's read kind: no character set conversion on the way. This read
+// and the number and date reads below give the NULL rules: empty text and
+// bytes, 0, 30 December 1899.
+std::string readBytes(ReadKind read, const db::Query& branch, int field) {
+    return read == ReadKind::Bytes ? branch.asBytes(field) : branch.asText(field);
+}
+
+}  // namespace
+
+SentValue sentValue(const ColumnMapping& mapping, const db::Query& branch, int field) {
     SentValue value;
-    value.kind = kind;
-    switch (kind) {
+    value.kind = mapping.write;
+    switch (mapping.write) {
         case WriteKind::Text:
         case WriteKind::Blob:
-            // Bytes as stored: no character set conversion on the way.
-            value.bytes = read == ReadKind::Bytes ? branch.asBytes(field) : branch.asText(field);
+            value.bytes = readBytes(mapping.read, branch, field);
             break;
         case WriteKind::Double:
             value.number = branch.asDouble(field);
@@ -34,28 +39,6 @@ SentValue readAs(WriteKind kind, ReadKind read, const db::Query& branch, int fie
             break;
     }
     return value;
-}
-
-// The kind the central column converts from. The parameter's own kind when
-// they agree; a text sent to a number or date column is converted by the
-// server, and reading the field in that kind converts the same text.
-WriteKind convertedFrom(const WrittenColumn& column) {
-    switch (column.stored) {
-        case StoredAs::Text:
-        case StoredAs::Bytes:
-            return WriteKind::Text;
-        case StoredAs::Number:
-            return column.write == WriteKind::Integer ? WriteKind::Integer : WriteKind::Double;
-        case StoredAs::Date:
-            return WriteKind::Date;
-    }
-    return WriteKind::Text;
-}
-
-}  // namespace
-
-SentValue sentValue(const ColumnMapping& mapping, const db::Query& branch, int field) {
-    return readAs(mapping.write, mapping.read, branch, field);
 }
 
 void setParameter(db::Statement& central, int parameter, const SentValue& value) {
@@ -122,15 +105,17 @@ WrittenColumn writtenColumn(const ColumnMapping& mapping, const db::ColumnType& 
 }
 
 void readWrittenValue(const WrittenColumn& column, const db::Query& branch, int field, WrittenValue& value) {
-    SentValue sent = readAs(convertedFrom(column), column.read, branch, field);
+    // Read as the copy reads it for its parameter. A text sent to a number
+    // or date column is converted by the server, and reading the field as a
+    // number or date converts the same text.
     switch (column.stored) {
         case StoredAs::Text:
         case StoredAs::Bytes:
-            value.text = std::move(sent.bytes);
+            value.text = readBytes(column.read, branch, field);
             if (column.padded) value.text.erase(value.text.find_last_not_of(' ') + 1);
             return;
         case StoredAs::Number: {
-            const double number = sent.kind == WriteKind::Integer ? sent.integer : sent.number;
+            const double number = column.write == WriteKind::Integer ? branch.asInteger(field) : branch.asDouble(field);
             if (column.inUnits)
                 // Rounded into the column's last decimal by the server's own
                 // conversion, as an exact amount is stored.
@@ -141,7 +126,8 @@ void readWrittenValue(const WrittenColumn& column, const db::Query& branch, int 
         }
         case StoredAs::Date:
             // A date parameter and a DATE column keep only the day.
-            value.date = column.write == WriteKind::Date || column.dateOnly ? sent.date.dateOnly() : sent.date;
+            value.date = branch.asDateTime(field);
+            if (column.write == WriteKind::Date || column.dateOnly) value.date = value.date.dateOnly();
             return;
     }
 }
