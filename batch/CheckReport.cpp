@@ -14,6 +14,15 @@
 
 namespace batch {
 
+using reconcile::Amount;
+using reconcile::BranchTally;
+using reconcile::CheckEntry;
+using reconcile::CheckSummary;
+using reconcile::ControlTotal;
+using reconcile::Difference;
+using reconcile::DifferenceKind;
+using reconcile::TableCheck;
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -238,8 +247,8 @@ int CheckCommand::run(db::Connection& central, const db::ConnectionParameters& b
     for (const Entry& entry : arguments_.entries) entries.push_back({entry.banco, entry.empresa});
     report_ = std::make_unique<CheckReport>(out, forReport_, std::move(stop), &messages);
     try {
-        summary_ = checkEntries(central, entries, branchSettings, *report_);
-    } catch (const CheckStopped&) {
+        summary_ = reconcile::checkEntries(central, entries, branchSettings, *report_);
+    } catch (const reconcile::ReconcileStopped&) {
         failure_ = "stopped by a signal";
         return kSignalBase + db::TerminationSignal::signalNumber();
     } catch (const std::exception& failure) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/Reconciliation.h"
+#include "reconcile/Merge.h"
 
 namespace transfer {
 class UserMessages;
@@ -18,11 +18,11 @@ namespace batch {
 struct Arguments;
 
 // "DOCUREC 01 missing CODEMPRESA=01 TIPODOCTO=DP CODDOCTO=4711 from /data/a.fdb"
-std::string differenceLine(const TableCheck& table, const Difference& difference);
+std::string differenceLine(const reconcile::TableCheck& table, const reconcile::Difference& difference);
 
 // "DOCUREC 01 /data/a.fdb: in sync, 120 rows; VALORDOCTO branch 10.00 central 10.00 difference 0.00; ..."
 // A code given by several entries names the union of their files.
-std::string verdictLine(const TableCheck& table);
+std::string verdictLine(const reconcile::TableCheck& table);
 
 // Writes the check's findings on `out`, a table at a time: the first
 // differences of each table and its verdict line once the table is done, so
@@ -30,7 +30,7 @@ std::string verdictLine(const TableCheck& table);
 // finding of that table that may be false. With `keepAll`, every
 // difference is also kept, in a temporary file rather than in memory, for
 // the JSON report.
-class CheckReport : public CheckSink {
+class CheckReport : public reconcile::CheckSink {
 public:
     static constexpr int kShownPerTable = 100;
 
@@ -39,14 +39,14 @@ public:
     CheckReport(std::ostream& out, bool keepAll, std::function<bool()> stop = {},
                 transfer::UserMessages* messages = nullptr);
 
-    void difference(const TableCheck& table, const Difference& difference) override;
-    void tableDone(const TableCheck& table) override;
+    void difference(const reconcile::TableCheck& table, const reconcile::Difference& difference) override;
+    void tableDone(const reconcile::TableCheck& table) override;
     void branchNotOpened(const std::string& banco, const std::string& reason) override;
     bool stopRequested() const override { return stop_ && stop_(); }
 
     // The check as one JSON object: its verdict, the failure that ended it
     // if one did, and every table done with all of its differences.
-    void writeJson(std::ostream& json, const CheckSummary& summary, const std::string& failure) const;
+    void writeJson(std::ostream& json, const reconcile::CheckSummary& summary, const std::string& failure) const;
 
 private:
     struct Closer {
@@ -93,7 +93,7 @@ private:
     const Arguments& arguments_;
     bool forReport_;
     std::unique_ptr<CheckReport> report_;
-    CheckSummary summary_;
+    reconcile::CheckSummary summary_;
     std::string failure_;
 };
 

@@ -13,8 +13,8 @@
 #include "Report.h"
 #include "TestDatabases.h"
 #include "WanBench.h"
-#include "batch/Reconciliation.h"
 #include "db/Connection.h"
+#include "reconcile/Merge.h"
 
 #ifdef TAVOLENE_BENCH_WINDOW
 #include <QApplication>
@@ -86,10 +86,12 @@ RunOutcome limitPerJobRunner(const std::string& branch, const std::string& centr
 
 // Counts the branch rows the check compared; a difference makes the figure
 // meaningless.
-class CheckCount : public batch::CheckSink {
+class CheckCount : public reconcile::CheckSink {
 public:
-    void difference(const batch::TableCheck&, const batch::Difference&) override { ++differences; }
-    void tableDone(const batch::TableCheck& table) override { rows += table.equal + table.different + table.missing; }
+    void difference(const reconcile::TableCheck&, const reconcile::Difference&) override { ++differences; }
+    void tableDone(const reconcile::TableCheck& table) override {
+        rows += table.equal + table.different + table.missing;
+    }
     long rows = 0;
     long differences = 0;
 };
@@ -104,10 +106,10 @@ RunOutcome checkRunner(const std::string& branch, const std::string& central) {
     connection.parameters().setValue("Database", central);
     connection.setReadOnly(true);
     connection.open();
-    std::vector<batch::CheckEntry> entries;
+    std::vector<reconcile::CheckEntry> entries;
     for (const std::string& code : bench::kCompanyCodes) entries.push_back({branch, code});
     CheckCount count;
-    batch::checkEntries(connection, entries, db::ConnectionParameters(), count);
+    reconcile::checkEntries(connection, entries, db::ConnectionParameters(), count);
     connection.close();
     return RunOutcome{count.rows, count.differences, {}, secondsSince(start)};
 }

@@ -4,12 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cmath>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "EngineFixture.h"
+#include "db/Query.h"
+#include "db/Statement.h"
+#include "db/SystemTables.h"
 #include "transfer/TableJob.h"
+#include "transfer/Tables.h"
+#include "transfer/WrittenValue.h"
 
 namespace {
 
@@ -127,6 +134,110 @@ TEST_F(DocumentCopy, NotesArriveByteForByte) {
     ASSERT_TRUE(copied.has_value());
     EXPECT_EQ(copied->size(), notes.size());
     EXPECT_TRUE(*copied == notes);
+}
+
+// What a run writes for each mapped column, by transfer's one definition of
+// it, against what the copy left in the central row: ordinary values, dates
+// with a time of day, a padded CHAR, blob bytes, NULLs, and amounts a branch
+// keeps as doubles that an exact central column rounds. Then the same rows
+// sent by hand through sentValue and setParameter leave the same table.
+TEST_F(DocumentCopy, WrittenValuesAreWhatTheCopyLeavesInTheCentralRow) {
+    branchPath = dir.file("doubles.fb");
+    std::string schema = testsupport::schemaText("branch.sql");
+    const std::string exact = "COMISSAO            NUMERIC(9,4)";
+    schema.replace(schema.find(exact), exact.size(), "COMISSAO DOUBLE PRECISION");
+    testsupport::createDatabase(branchPath, schema);
+    const std::string notes("\0\x01\xe9 fim   ", 10);
+    std::vector<Row> rows = {documentRow("01", "4711"), documentRow("01", "4712"), documentRow("01", "4713"),
+                             documentRow("01", "4714")};
+    rows[1]
+        .set("DT_EMISSAO", "2024-03-11 23:59:59.9999")
+        .set("VALORDOCTO", "-0.01")
+        .set("COMISSAO", "1.00005")  // kept as 1.0001, as the server rounds it
+        .set("QUANTITENS", "1234567.125")
+        .set("CODMOEDA", "U")
+        .setBlob("ANOTACOES", notes);
+    rows[2]
+        .set("COMISSAO", "-0.00015")  // its double a hair short of the half, kept as -0.0002
+        .set("CODPROJ", "-2147483648");
+    for (const std::string& column : documentColumns())
+        if (column != "CODEMPRESA" && column != "TIPODOCTO" && column != "CODDOCTO" && column != "ORDEM")
+            rows[3].set(column, std::nullopt);
+    testsupport::insertRows(branchPath, "DOCUREC", rows);
+    ASSERT_EQ(copyDocuments().tally.written, 4);
+    ASSERT_TRUE(view.log.empty()) << view.log.front();
+
+    const transfer::TableProfile& profile = transfer::docuRecProfile();
+    std::string fields, parameters;
+    for (const transfer::ColumnMapping& mapping : profile.columns) {
+        fields += (fields.empty() ? "" : ", ") + mapping.field;
+        parameters += (parameters.empty() ? "" : ", ") + mapping.parameter;
+    }
+    branch.parameters().setValue("Database", branchPath);
+    branch.open();
+    db::Query branchSide(branch), centralSide(central);
+    branchSide.addSql("SELECT " + fields + " FROM DOCUREC ORDER BY CODDOCTO");
+    centralSide.addSql("SELECT " + parameters + " FROM DOCUREC ORDER BY CODDOCTO");
+    branchSide.open();
+    centralSide.open();
+    const db::ColumnTypes types = db::readColumnTypes(central, "DOCUREC");
+    int compared = 0;
+    for (; !branchSide.eof() && !centralSide.eof(); branchSide.next(), centralSide.next(), ++compared) {
+        for (int i = 0; i < static_cast<int>(profile.columns.size()); ++i) {
+            const transfer::ColumnMapping& mapping = profile.columns[static_cast<std::size_t>(i)];
+            SCOPED_TRACE(mapping.parameter + " of row " + std::to_string(compared));
+            std::string name = mapping.parameter;
+            for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const transfer::WrittenColumn column = transfer::writtenColumn(mapping, types.at(name));
+            transfer::WrittenValue expected;
+            transfer::readWrittenValue(column, branchSide, i, expected);
+            // An empty blob may be stored as NULL; nothing else may.
+            EXPECT_TRUE(!centralSide.isNull(i) ||
+                        (column.stored == transfer::StoredAs::Bytes && expected.text.empty()));
+            switch (column.stored) {
+                case transfer::StoredAs::Text: {
+                    std::string held = centralSide.asText(i);
+                    if (column.padded) held.erase(held.find_last_not_of(' ') + 1);
+                    EXPECT_EQ(expected.text, held);
+                    break;
+                }
+                case transfer::StoredAs::Bytes:
+                    EXPECT_TRUE(expected.text == centralSide.asBytes(i));
+                    break;
+                case transfer::StoredAs::Number:
+                    if (column.inUnits)
+                        EXPECT_EQ(expected.units,
+                                  std::llround(centralSide.asDouble(i) * std::pow(10, column.decimals)));
+                    else
+                        EXPECT_EQ(expected.number, centralSide.asDouble(i));
+                    break;
+                case transfer::StoredAs::Date:
+                    EXPECT_EQ(expected.date, centralSide.asDateTime(i));
+                    break;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 4);
+    EXPECT_EQ(testsupport::selectAsText(centralPath, "SELECT COMISSAO FROM DOCUREC ORDER BY CODDOCTO"),
+              (Rows{{Cell("2.5000")}, {Cell("1.0001")}, {Cell("-0.0002")}, {Cell("0.0000")}}));
+
+    const std::string byHandPath = dir.file("byhand.fb");
+    testsupport::createCentralDatabase(byHandPath);
+    db::Connection byHand;
+    byHand.parameters().setValue("Database", byHandPath);
+    byHand.open();
+    db::Statement upsert(byHand);
+    upsert.addSql(profile.upsertSql);
+    for (branchSide.first(); !branchSide.eof(); branchSide.next()) {
+        for (int i = 0; i < static_cast<int>(profile.columns.size()); ++i) {
+            const transfer::ColumnMapping& mapping = profile.columns[static_cast<std::size_t>(i)];
+            const transfer::SentValue value = transfer::sentValue(mapping, branchSide, i);
+            transfer::setParameter(upsert, upsert.paramIndex(mapping.parameter), value);
+        }
+        upsert.execute();
+    }
+    byHand.close();
+    EXPECT_EQ(rowsOf(byHandPath, "DOCUREC", documentColumns()), centralRows("DOCUREC", documentColumns()));
 }
 
 TEST_F(DocumentCopy, OnlyTheEntrysCompanyIsCopied) {

@@ -5,66 +5,18 @@
 // rows of that code, matched by the central table's primary key, each mapped
 // column compared as the copy would have written it. Reads only.
 
-#include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "db/ConnectionParameters.h"
-#include "transfer/TableProfile.h"
+#include "reconcile/Amount.h"
+#include "reconcile/ReconcileError.h"
 
 namespace db {
 class Connection;
 }
 
-namespace batch {
-
-// A table as the check sees it: the copy's profile and the money columns
-// whose sums are the control totals (branch field names).
-struct CheckedTable {
-    const transfer::TableProfile* profile;
-    std::vector<std::string> moneyFields;
-};
-
-// DOCUREC then MOVIREC, as a run copies them.
-const std::vector<CheckedTable>& checkedTables();
-
-// A failure that ends the check: a central table without a primary key, a
-// column the copy maps that a table lacks, rows that do not come in key
-// order, a database that fails while being read. The message names the
-// table (and the database when it is a branch).
-class CheckError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The check was asked to stop (a termination signal) before it was done.
-class CheckStopped : public CheckError {
-public:
-    CheckStopped() : CheckError("the check was stopped before it was done") {}
-};
-
-// A sum of one money column over the values each row stores, shown to the
-// column's last decimal as SUM gives it: exactly, in units of that decimal,
-// for a column of scaled integers; as the sum of the doubles, rounded only
-// when shown, for a column kept as a double (dialect 1 NUMERIC), whose rows
-// may carry fractions of a cent.
-class Amount {
-public:
-    Amount() = default;
-    Amount(int decimals, bool inUnits) : decimals_(decimals), inUnits_(inUnits) {}
-
-    // `units` for a column of scaled integers, `value` for the others.
-    void add(std::int64_t units, double value);
-    std::string text() const;
-    Amount minus(const Amount& other) const;
-
-private:
-    int decimals_ = 0;
-    bool inUnits_ = true;
-    std::int64_t units_ = 0;
-    long double value_ = 0;
-};
+namespace reconcile {
 
 enum class DifferenceKind { Missing, Different, OnlyInCentral, Collision };
 
@@ -123,7 +75,7 @@ public:
     // A branch file of the check that could not be attached; its tables are
     // then told as not checked.
     virtual void branchNotOpened(const std::string& /*banco*/, const std::string& /*reason*/) {}
-    // Asked between rows: true ends the check with CheckStopped.
+    // Asked between rows: true ends the check with ReconcileStopped.
     virtual bool stopRequested() const { return false; }
 };
 
@@ -145,8 +97,8 @@ struct CheckSummary {
 // `branchSettings` with each entry's Database and read only; the central
 // connection must be open and should be read-only. A branch that cannot be
 // opened leaves its code's tables not checked; failures that end the check
-// leave as CheckError.
+// leave as ReconcileError.
 CheckSummary checkEntries(db::Connection& central, const std::vector<CheckEntry>& entries,
                           const db::ConnectionParameters& branchSettings, CheckSink& sink);
 
-}  // namespace batch
+}  // namespace reconcile

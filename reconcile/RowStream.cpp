@@ -1,0 +1,116 @@
+#include "reconcile/RowStream.h"
+
+#include <algorithm>
+
+#include "db/Error.h"
+#include "reconcile/ReconcileError.h"
+
+namespace reconcile {
+
+using namespace db::field_types;
+
+namespace {
+
+// How a key column is ordered in a select. Both sides are read in key order
+// and merged, so both must come in the one order `Key` compares by: bytes,
+// the shorter text padded with blanks. The engine sorts text that way under a
+// character set's default collation, but an index it walks for ORDER BY
+// holds text without its trailing blanks and delivers "D2" before "D2\t";
+// whether a side walks an index or sorts depends on its indexes. So every
+// text key is ordered as its bytes under the character set NONE, which is a
+// sort with blank padding on every side and under any collation (WIN_PTBR,
+// say, which folds case and accents). Every stream still checks that its keys
+// ascend, and stops the check rather than report false differences.
+std::string orderTerm(const std::string& column, const db::ColumnTypes& types) {
+    const auto found = types.find(upper(column));
+    if (found == types.end()) return column;
+    const db::ColumnType& type = found->second;
+    if (type.type != kChar && type.type != kVarchar) return column;
+    return "CAST(" + column + " AS VARCHAR(" + std::to_string(std::max(type.byteLength, 1)) + ") CHARACTER SET NONE)";
+}
+
+// The columns in rule order, one company's rows, in key order. The copy's
+// movement select replaces NULL by 0 in its four integer columns; the integer
+// read gives 0 for NULL all the same, so the plain columns read alike.
+std::string selectSql(const CentralTable& table, bool branchSide, const db::ColumnTypes& types) {
+    auto name = [&](const Rule& rule) { return branchSide ? rule.field : rule.column; };
+    std::string sql = "SELECT ";
+    for (std::size_t i = 0; i < table.rules.size(); ++i) sql += (i ? ", " : "") + name(table.rules[i]);
+    sql += " FROM " + table.name + " WHERE " + name(table.rules[static_cast<std::size_t>(table.companyRule)]) +
+           " = :CODEMPRESA ORDER BY ";
+    for (std::size_t i = 0; i < table.keyRules.size(); ++i)
+        sql += (i ? ", " : "") + orderTerm(name(table.rules[static_cast<std::size_t>(table.keyRules[i])]), types);
+    return sql;
+}
+
+}  // namespace
+
+template <typename Work>
+void RowStream::guarded(Work&& work) {
+    try {
+        work();
+    } catch (const db::Error& failure) {
+        throw ReconcileError(table_.name + ": " + where_ + ": " + failure.what());
+    }
+}
+
+RowStream::RowStream(db::Connection& connection, std::string where, const CentralTable& table, bool branchSide,
+                     const std::string& empresa)
+    : where_(std::move(where)),
+      table_(table),
+      branchSide_(branchSide),
+      query_(connection),
+      values_(table.rules.size()),
+      key_(table.keyRules.size()) {
+    guarded([&] {
+        const db::ColumnTypes types = branchSide ? db::readColumnTypes(connection, table.name) : table.centralTypes;
+        query_.addSql(selectSql(table, branchSide, types));
+        query_.setText(query_.paramIndex("CODEMPRESA"), empresa);
+        query_.open();
+        load();
+    });
+}
+
+void RowStream::advance() {
+    guarded([&] {
+        std::swap(previous_, key_);
+        hasPrevious_ = true;
+        query_.next();
+        load();
+    });
+}
+
+void RowStream::load() {
+    if (query_.eof()) return;
+    values_.resize(table_.rules.size());
+    key_.resize(table_.keyRules.size());
+    for (std::size_t i = 0; i < table_.rules.size(); ++i) {
+        const int index = static_cast<int>(i);
+        if (branchSide_)
+            readBranchValue(table_.rules[i], query_, index, values_[i]);
+        else
+            readCentralValue(table_.rules[i], query_, index, values_[i]);
+    }
+    for (std::size_t k = 0; k < table_.keyRules.size(); ++k) {
+        const Rule& rule = table_.rules[static_cast<std::size_t>(table_.keyRules[k])];
+        const Value& value = values_[static_cast<std::size_t>(table_.keyRules[k])];
+        if (!value.problem.empty())
+            throw ReconcileError(table_.name + ": " + where_ + ": the key column " + rule.column +
+                                 " of a row cannot be read: " + value.problem);
+        encodeKeyPart(rule, value, key_[k]);
+    }
+    if (hasPrevious_ && keyLess(key_, previous_))
+        throw ReconcileError(table_.name + ": " + where_ + ": the rows do not come in the order of the key (" +
+                             shownKey() + " came after a greater key)");
+}
+
+std::string RowStream::shownKey() const {
+    std::string text;
+    for (std::size_t k = 0; k < table_.keyRules.size(); ++k) {
+        const auto rule = static_cast<std::size_t>(table_.keyRules[k]);
+        text += (k ? " " : "") + table_.rules[rule].column + "=" + shownValue(table_.rules[rule], values_[rule]);
+    }
+    return text;
+}
+
+}  // namespace reconcile
