@@ -55,6 +55,8 @@ void applyCredentials(db::Connection& connection, const Arguments& arguments) {
     // asked for must not wait for one either.
     connection.setConnectTimeoutSeconds(arguments.connectTimeoutSeconds);
     connection.setStopOnTermination(true);
+    // A branch or central reached through a server is often far away.
+    connection.setWireCompression(true);
 }
 
 // VmHWM: the peak of this process image alone (ru_maxrss would also count
