@@ -95,9 +95,13 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
         converting = std::chrono::steady_clock::now();
         EntryWalk walk(arguments.entries);
         try {
-            transfer::runConversion({central, branch}, walk, terminal, terminal,
-                                    transfer::RunOptions{transfer::CommitPolicy{arguments.commitEvery}, true},
-                                    record.summary);
+            transfer::RunOptions options;
+            options.commit.rowsPerCommit = arguments.commitEvery;
+            options.oneAttemptPerSilentBranch = true;
+            // Over a slow link every round trip counts.
+            options.countInDatabase = true;
+            options.shareAcrossJobs = true;
+            transfer::runConversion({central, branch}, walk, terminal, terminal, options, record.summary);
         } catch (const std::exception& failure) {
             const Terminal::Job& job = terminal.currentJob();
             terminal.error(failure.what());

@@ -199,12 +199,18 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
 }
 
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
-              const CommitPolicy& policy, CopyTally& tally) {
-    central.clearSql();
-    central.addSql(profile.upsertSql);
+              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal) {
+    // A statement kept from an earlier job of the run stays prepared.
+    if (central.sql() != profile.upsertSql) {
+        central.clearSql();
+        central.addSql(profile.upsertSql);
+    }
     view.setProgressText("Processando...");
-    const bool counting = view.showsRowCount();
-    if (counting) view.setGaugeMaximum(retornaQuantRegistros(branch, view));
+    const bool counting = view.showsRowCount() && !rowTotal;
+    if (counting)
+        view.setGaugeMaximum(retornaQuantRegistros(branch, view));
+    else if (view.showsRowCount())
+        view.setGaugeMaximum(*rowTotal);
     if (view.stopRequested()) {
         tally.stopped = true;
         return;

@@ -1,6 +1,7 @@
 #include "transfer/TableJob.h"
 
 #include <chrono>
+#include <optional>
 
 #include "db/Connection.h"
 #include "db/Query.h"
@@ -28,20 +29,35 @@ private:
     ProgressView& view_;
 };
 
+// What the profile's select will give, as the database counts it.
+int countRows(db::Connection& branch, const TableProfile& profile, const std::string& empresa) {
+    db::Query count(branch);
+    count.addSql(profile.countSql);
+    count.setText(count.paramIndex("CodEmpresa"), empresa);
+    count.open();
+    const int rows = count.asInteger(0);
+    count.close();
+    return rows;
+}
+
 }  // namespace
 
 JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
                       const TableProfile& profile, ProgressView& view, UserMessages& messages,
-                      const CommitPolicy& policy) {
+                      const JobOptions& options) {
     view.tableJobStarting(pBancoFilial, pEmpresa, profile.tableName);
     ProgressReset reset(view);
     JobResult result;
     result.table = profile.tableName;
     const auto started = std::chrono::steady_clock::now();
     try {
-        db::Statement central;
+        db::Statement ownCentral;
+        db::Statement& central = options.central ? *options.central : ownCentral;
         db::Query branch;
-        if (!ConectaBancoFilial(connections.branch, pBancoFilial, messages, &result.branchUnanswered)) return result;
+        const bool attached = options.keepBranchAttachment && connections.branch.isAttached() &&
+                              connections.branch.attachedDatabase() == pBancoFilial;
+        if (!attached && !ConectaBancoFilial(connections.branch, pBancoFilial, messages, &result.branchUnanswered))
+            return result;
         // Another string for the central file, through a server: what the
         // two servers say about their files tells.
         if (connections.branch.identity() == connections.central.identity()) {
@@ -50,13 +66,19 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
             return result;
         }
         result.branchOpened = true;
-        central.attach(connections.central);
+        // Attaching again would give up what the statement has prepared.
+        if (!central.isAttached() || &central.connection() != &connections.central) central.attach(connections.central);
         branch.attach(connections.branch);
         branch.clearSql();
         branch.addSql(profile.selectSql);
         branch.setText(branch.paramIndex("CodEmpresa"), pEmpresa);
         branch.open();
-        if (!branch.isEmpty()) copyRows(central, branch, profile, view, policy, result.tally);
+        if (!branch.isEmpty()) {
+            std::optional<int> rowTotal;
+            if (options.countInDatabase && view.showsRowCount())
+                rowTotal = countRows(connections.branch, profile, pEmpresa);
+            copyRows(central, branch, profile, view, options.commit, result.tally, rowTotal);
+        }
     } catch (const CentralConnectionLost& failure) {
         throw ConversionError(
             std::string("Erro ao converter os dados! Motivo: ") + kCentralPerdido + ": " + displayText(failure.what()),
@@ -73,13 +95,13 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
 }
 
 JobResult ConverteDocuRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy) {
-    return runTableJob(connections, pBancoFilial, pEmpresa, docuRecProfile(), view, messages, policy);
+                          ProgressView& view, UserMessages& messages, const JobOptions& options) {
+    return runTableJob(connections, pBancoFilial, pEmpresa, docuRecProfile(), view, messages, options);
 }
 
 JobResult ConverteMoviRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy) {
-    return runTableJob(connections, pBancoFilial, pEmpresa, moviRecProfile(), view, messages, policy);
+                          ProgressView& view, UserMessages& messages, const JobOptions& options) {
+    return runTableJob(connections, pBancoFilial, pEmpresa, moviRecProfile(), view, messages, options);
 }
 
 }  // namespace transfer

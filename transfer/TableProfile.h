@@ -21,6 +21,7 @@ struct ColumnMapping {
 struct TableProfile {
     std::string tableName;       // "DOCUREC", as the user knows the table
     std::string selectSql;       // branch select, one :CODEMPRESA parameter
+    std::string countSql;        // the number of rows selectSql gives, same parameter
     std::string upsertSql;       // central UPDATE OR INSERT
     std::string progressPrefix;  // "Integrando Documento: "
     std::string logPrefix;       // "DOCUREC: Documento = "

@@ -60,6 +60,7 @@ const TableProfile& docuRecProfile() {
     static const TableProfile profile{
         "DOCUREC",
         QuerySelectDocuRecFilial(),
+        "SELECT COUNT(*) FROM DOCUREC WHERE CODEMPRESA = :CODEMPRESA",
         QueryInsertDocuRecCentral(),
         "Integrando Documento: ",
         "DOCUREC: Documento = ",
@@ -122,6 +123,7 @@ const TableProfile& moviRecProfile() {
     static const TableProfile profile{
         "MOVIREC",
         QuerySelectMoviRecFilial(),
+        "SELECT COUNT(*) FROM MOVIREC WHERE CODEMPRESA = :CODEMPRESA",
         QueryInsertMoviRecCentral(),
         "Integrando Movimento: ",
         "MOVIREC: Documento = ",

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +17,7 @@
 
 namespace {
 
+using enginetest::Recorder;
 using enginetest::TransferTest;
 using testsupport::Cell;
 using testsupport::documentRow;
@@ -116,6 +119,72 @@ TEST_F(ConversionRun, SameBranchTwiceCopiesOnce) {
     EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 1);
     EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 2);
     EXPECT_TRUE(view.log.empty());
+}
+
+// The runner's way (the total asked of the database, one branch attachment
+// per entry, each upsert prepared once per run) ends as the window's way
+// does: the same boxes, log lines, gauge maxima and rows, only without the
+// counting pass and the second attach of an entry.
+TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
+    testsupport::insertRows(branchPath, "DOCUREC",
+                            {documentRow("01", "D2").set("CODCLIENTE", "BLOQ"), documentRow("01", "D3"),
+                             documentRow("02", "X2"), documentRow("03", "Y")});
+    const std::string missing = dir.file("nao-existe.fb");
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {branchPath, "01"}, {missing, "01"}, {secondBranch, "02"}, {branchPath, "02"}, {secondBranch, "09"}};
+    struct Way {
+        Recorder view;
+        transfer::RunSummary summary;
+        std::uint64_t branchAttaches = 0;
+        Rows documents, movements;
+    };
+    const auto runWay = [&](const transfer::RunOptions& options, const std::string& name) {
+        Way way;
+        const std::string path = dir.file(name + ".fb");
+        testsupport::createCentralDatabase(path);
+        testsupport::execute(path, "ALTER TABLE DOCUREC ADD CONSTRAINT CK_BLOQ CHECK (CODCLIENTE <> 'BLOQ')");
+        db::Connection target, source;
+        target.parameters().setValue("Database", path);
+        target.open();
+        testsupport::EntryList list(entries);
+        way.summary = transfer::runConversion({target, source}, list, way.view, way.view, options);
+        way.branchAttaches = source.attachmentSerial();
+        way.documents = rowsOf(path, "DOCUREC", testsupport::documentColumns());
+        way.movements = rowsOf(path, "MOVIREC", testsupport::movementColumns());
+        return way;
+    };
+    const Way window = runWay({}, "janela");
+    transfer::RunOptions shared;
+    shared.countInDatabase = true;
+    shared.shareAcrossJobs = true;
+    const Way runner = runWay(shared, "lote");
+
+    ASSERT_EQ(window.summary.writtenRows, 9);
+    ASSERT_EQ(window.view.log.size(), 1u);
+    EXPECT_EQ(runner.view.events, window.view.events);
+    EXPECT_EQ(runner.view.warnings, window.view.warnings);
+    EXPECT_EQ(runner.view.errors, window.view.errors);
+    EXPECT_EQ(runner.view.log, window.view.log);
+    EXPECT_EQ(runner.summary.writtenRows, window.summary.writtenRows);
+    EXPECT_EQ(runner.summary.failedRows, window.summary.failedRows);
+    EXPECT_EQ(runner.summary.unopenedBranches, window.summary.unopenedBranches);
+    ASSERT_EQ(runner.summary.jobs.size(), window.summary.jobs.size());
+    for (std::size_t job = 0; job < window.summary.jobs.size(); ++job) {
+        EXPECT_EQ(runner.summary.jobs[job].tally.read, window.summary.jobs[job].tally.read) << job;
+        EXPECT_EQ(runner.summary.jobs[job].branchOpened, window.summary.jobs[job].branchOpened) << job;
+    }
+    EXPECT_EQ(runner.documents, window.documents);
+    EXPECT_EQ(runner.movements, window.movements);
+    // The gauge maxima are each job's company rows: 3 and 2 documents of
+    // 01, none of 09, whatever the other companies hold.
+    EXPECT_EQ(std::count(window.view.events.begin(), window.view.events.end(), "max:3"), 1);
+    // Only the counting pass's events per row are gone.
+    int read = 0;
+    for (const transfer::JobReport& job : window.summary.jobs) read += job.tally.read;
+    EXPECT_EQ(runner.view.processed, window.view.processed - read);
+    // Four entries open, the missing one twice tried and never attached.
+    EXPECT_EQ(window.branchAttaches, 8u);
+    EXPECT_EQ(runner.branchAttaches, 4u);
 }
 
 TEST_F(ConversionRun, ClosingTheWindowStopsBetweenRows) {
