@@ -73,29 +73,41 @@ TEST_F(TextBytes, AccentedTextInWin1252Databases) {
     testsupport::createCentralDatabase(central1252, "WIN1252");
     ASSERT_EQ(testsupport::selectValue(branch1252, "SELECT TRIM(RDB$CHARACTER_SET_NAME) FROM RDB$DATABASE"),
               Cell("WIN1252"));
-    testsupport::insertRow(branch1252, "DOCUREC",
-                           documentRow("01", "1")
-                               .set("OBSERVACAO", kCp1252)
-                               .set("CODCLIENTE",
-                                    "M\xC3"
-                                    "E")
-                               .set("CODMOEDA", "\x80  "));
+    // Notes with every byte above 0x7F, those Windows-1252 leaves undefined
+    // included: short ones ride in the statement's message, long ones go
+    // as blobs of their own; neither is converted on the way.
+    std::string longNotes;
+    while (longNotes.size() < 40000) longNotes += bytesFrom(128, 255) + kCp1252;
+    testsupport::insertRows(branch1252, "DOCUREC",
+                            {documentRow("01", "1")
+                                 .set("OBSERVACAO", kCp1252)
+                                 .set("CODCLIENTE",
+                                      "M\xC3"
+                                      "E")
+                                 .set("CODMOEDA", "\x80  ")
+                                 .setBlob("ANOTACOES", bytesFrom(128, 255)),
+                             documentRow("01", "2").setBlob("ANOTACOES", longNotes)});
     central.close();
     central.parameters().setValue("Database", central1252);
     central.open();
     transfer::ConverteDocuRec(connections(), branch1252, "01", view, view);
     ASSERT_TRUE(view.log.empty()) << view.log.front();
-    EXPECT_EQ(testsupport::selectAsText(central1252, "SELECT OBSERVACAO, CODCLIENTE, CODMOEDA FROM DOCUREC"),
+    EXPECT_EQ(testsupport::selectAsText(central1252,
+                                        "SELECT OBSERVACAO, CODCLIENTE, CODMOEDA, ANOTACOES FROM DOCUREC "
+                                        "WHERE CODDOCTO = '1'"),
               (Rows{{Cell(kCp1252),
                      Cell("M\xC3"
                           "E"),
-                     Cell("\x80  ")}}));
+                     Cell("\x80  "), Cell(bytesFrom(128, 255))}}));
+    EXPECT_TRUE(testsupport::selectValue(central1252, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = '2'") ==
+                Cell(longNotes));
 
     // A NONE branch into the WIN1252 central: the bytes are still the bytes.
-    testsupport::insertRow(branchPath, "DOCUREC", documentRow("01", "2").set("OBSERVACAO", kCp1252));
+    testsupport::insertRow(branchPath, "DOCUREC",
+                           documentRow("01", "3").set("OBSERVACAO", kCp1252).setBlob("ANOTACOES", bytesFrom(128, 255)));
     copyDocuments();
-    EXPECT_EQ(testsupport::selectValue(central1252, "SELECT OBSERVACAO FROM DOCUREC WHERE CODDOCTO = '2'"),
-              Cell(kCp1252));
+    EXPECT_EQ(testsupport::selectAsText(central1252, "SELECT OBSERVACAO, ANOTACOES FROM DOCUREC WHERE CODDOCTO = '3'"),
+              (Rows{{Cell(kCp1252), Cell(bytesFrom(128, 255))}}));
 }
 
 TEST_F(TextBytes, LabelAndLogShowWindows1252KeysDecoded) {
