@@ -101,6 +101,7 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
             // Over a slow link every round trip counts.
             options.countInDatabase = true;
             options.shareAcrossJobs = true;
+            options.inlineShortBlobs = true;
             transfer::runConversion({central, branch}, walk, terminal, terminal, options, record.summary);
         } catch (const std::exception& failure) {
             const Terminal::Job& job = terminal.currentJob();

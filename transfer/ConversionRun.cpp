@@ -56,6 +56,7 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
                                                                               {&ConverteMoviRec, &moviRecCentral}};
         for (const auto& [job, centralStatement] : jobs) {
             JobOptions jobOptions{options.commit, options.countInDatabase};
+            jobOptions.inlineShortBlobs = options.inlineShortBlobs;
             if (options.shareAcrossJobs) {
                 jobOptions.keepBranchAttachment = centralStatement != jobs[0].second;
                 jobOptions.central = centralStatement;

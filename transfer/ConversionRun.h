@@ -55,6 +55,8 @@ struct RunOptions {
     // and each table's upsert is prepared once for the whole run (the
     // window attaches and prepares per job).
     bool shareAcrossJobs = false;
+    // See JobOptions: short blobs read with their rows.
+    bool inlineShortBlobs = false;
 };
 
 // For every entry in list order: the document job, then the movement job.

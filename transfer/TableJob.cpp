@@ -70,7 +70,8 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
         if (!central.isAttached() || &central.connection() != &connections.central) central.attach(connections.central);
         branch.attach(connections.branch);
         branch.clearSql();
-        branch.addSql(profile.selectSql);
+        branch.addSql(options.inlineShortBlobs && !profile.inlineSelectSql.empty() ? profile.inlineSelectSql
+                                                                                   : profile.selectSql);
         branch.setText(branch.paramIndex("CodEmpresa"), pEmpresa);
         branch.open();
         if (!branch.isEmpty()) {

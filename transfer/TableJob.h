@@ -54,6 +54,8 @@ struct JobOptions {
     // A branch connection already attached to the job's file is used as it
     // is: the entry's second table needs no attach of its own.
     bool keepBranchAttachment = false;
+    // Short blobs arrive with their rows (the profile's inlineSelectSql).
+    bool inlineShortBlobs = false;
     // The upsert to run, kept by the caller so that it is prepared once per
     // run for its table; null: a statement of the job's own.
     db::Statement* central = nullptr;

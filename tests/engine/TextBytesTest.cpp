@@ -90,17 +90,24 @@ TEST_F(TextBytes, AccentedTextInWin1252Databases) {
     central.close();
     central.parameters().setValue("Database", central1252);
     central.open();
-    transfer::ConverteDocuRec(connections(), branch1252, "01", view, view);
-    ASSERT_TRUE(view.log.empty()) << view.log.front();
-    EXPECT_EQ(testsupport::selectAsText(central1252,
-                                        "SELECT OBSERVACAO, CODCLIENTE, CODMOEDA, ANOTACOES FROM DOCUREC "
-                                        "WHERE CODDOCTO = '1'"),
-              (Rows{{Cell(kCp1252),
-                     Cell("M\xC3"
-                          "E"),
-                     Cell("\x80  "), Cell(bytesFrom(128, 255))}}));
-    EXPECT_TRUE(testsupport::selectValue(central1252, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = '2'") ==
-                Cell(longNotes));
+    // Read as the window reads them, then with short notes in the row.
+    for (const bool inlineBlobs : {false, true}) {
+        SCOPED_TRACE(inlineBlobs ? "notes in the row" : "notes read apart");
+        testsupport::execute(central1252, "DELETE FROM DOCUREC");
+        transfer::JobOptions options;
+        options.inlineShortBlobs = inlineBlobs;
+        transfer::ConverteDocuRec(connections(), branch1252, "01", view, view, options);
+        ASSERT_TRUE(view.log.empty()) << view.log.front();
+        EXPECT_EQ(testsupport::selectAsText(central1252,
+                                            "SELECT OBSERVACAO, CODCLIENTE, CODMOEDA, ANOTACOES FROM DOCUREC "
+                                            "WHERE CODDOCTO = '1'"),
+                  (Rows{{Cell(kCp1252),
+                         Cell("M\xC3"
+                              "E"),
+                         Cell("\x80  "), Cell(bytesFrom(128, 255))}}));
+        EXPECT_TRUE(testsupport::selectValue(central1252, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = '2'") ==
+                    Cell(longNotes));
+    }
 
     // A NONE branch into the WIN1252 central: the bytes are still the bytes.
     testsupport::insertRow(branchPath, "DOCUREC",

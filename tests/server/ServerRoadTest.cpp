@@ -140,10 +140,11 @@ protected:
 
     // Opens the central connection the way the converter panel does and runs
     // the conversion over the entries.
-    transfer::RunSummary convert(const std::vector<std::pair<std::string, std::string>>& entries) {
+    transfer::RunSummary convert(const std::vector<std::pair<std::string, std::string>>& entries,
+                                 const transfer::RunOptions& options = {}) {
         EXPECT_TRUE(transfer::ConectaBancoCentralizador(central_, centralPath_, messages_));
         testsupport::EntryList list(entries);
-        return transfer::runConversion({central_, branch_}, list, view_, messages_);
+        return transfer::runConversion({central_, branch_}, list, view_, messages_, options);
     }
 
     long long centralCount(const std::string& table, const std::string& where = {}) {
@@ -436,6 +437,9 @@ TEST_F(ServerRoad, NotesOfEveryLengthCrossACompressedOrPlainWireByteForByte) {
          "obran\xE7"
          "a"},
         {"N-BYTES", everyByte + std::string("\0fim\0", 5)},
+        {"N-3999", longNotes.substr(0, 3999)},
+        {"N-4000", longNotes.substr(0, 4000)},
+        {"N-4001", longNotes.substr(0, 4001)},
         {"N-32764", longNotes.substr(0, 32764)},
         {"N-32765", longNotes.substr(0, 32765)},
         {"N-32766", longNotes.substr(0, 32766)},
@@ -456,12 +460,18 @@ TEST_F(ServerRoad, NotesOfEveryLengthCrossACompressedOrPlainWireByteForByte) {
         query.open();
         return query.asText(0);
     };
-    for (const bool compress : {false, true}) {
+    // The window's way, then the runner's: short notes arrive with their
+    // rows, the total is counted by the database, the jobs share.
+    transfer::RunOptions runnersWay;
+    runnersWay.countInDatabase = runnersWay.shareAcrossJobs = runnersWay.inlineShortBlobs = true;
+    for (const auto& [compress, options] : {std::pair{false, transfer::RunOptions{}},
+                                            std::pair{true, transfer::RunOptions{}}, std::pair{true, runnersWay}}) {
         SCOPED_TRACE(compress ? "compressed" : "plain");
+        SCOPED_TRACE(options.inlineShortBlobs ? "the runner's way" : "the window's way");
         testsupport::execute(centralPath_, "DELETE FROM DOCUREC");
         central_.setWireCompression(compress);
         branch_.setWireCompression(compress);
-        const transfer::RunSummary summary = convert({{branch, "01"}});
+        const transfer::RunSummary summary = convert({{branch, "01"}}, options);
         EXPECT_TRUE(messages_.boxes.empty()) << messages_.boxes.front();
         EXPECT_TRUE(view_.log.empty()) << view_.log.front();
         EXPECT_EQ(summary.writtenRows, static_cast<int>(notes.size()) + 1);
