@@ -145,7 +145,9 @@ bool ParameterSet::layoutFits() const {
 
 // A slot whose blob column has a share of the message takes a value that
 // fits it as text; a slot without one (capacity 0) never does.
-bool ParameterSet::blobFits(const Slot& slot, std::size_t length) const { return length <= slot.capacity; }
+bool ParameterSet::blobFits(const Slot& slot, std::size_t length) const {
+    return slot.capacity > 0 && length <= slot.capacity;
+}
 
 // Shares the message between the blob columns' texts: what the other slots
 // leave of the budget, in equal parts, each at most a VARCHAR's length.

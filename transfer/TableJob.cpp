@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "db/Connection.h"
+#include "db/Error.h"
 #include "db/Query.h"
 #include "db/Statement.h"
 #include "transfer/Connections.h"
@@ -28,6 +29,27 @@ public:
 private:
     ProgressView& view_;
 };
+
+void openSelect(db::Query& branch, const std::string& sql, const std::string& empresa) {
+    branch.clearSql();
+    branch.addSql(sql);
+    branch.setText(branch.paramIndex("CodEmpresa"), empresa);
+    branch.open();
+}
+
+// A shortcut the branch database refuses (a table of another shape) gives
+// way to the window's plain road, which then fails or copies as the window
+// does. A lost connection is no refusal.
+template <typename Shortcut>
+bool attempt(Shortcut&& shortcut) {
+    try {
+        shortcut();
+        return true;
+    } catch (const db::Error& refused) {
+        if (refused.connectionLost()) throw;
+        return false;
+    }
+}
 
 // What the profile's select will give, as the database counts it.
 int countRows(db::Connection& branch, const TableProfile& profile, const std::string& empresa) {
@@ -69,15 +91,13 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
         // Attaching again would give up what the statement has prepared.
         if (!central.isAttached() || &central.connection() != &connections.central) central.attach(connections.central);
         branch.attach(connections.branch);
-        branch.clearSql();
-        branch.addSql(options.inlineShortBlobs && !profile.inlineSelectSql.empty() ? profile.inlineSelectSql
-                                                                                   : profile.selectSql);
-        branch.setText(branch.paramIndex("CodEmpresa"), pEmpresa);
-        branch.open();
+        if (!options.inlineShortBlobs || profile.inlineSelectSql.empty() ||
+            !attempt([&] { openSelect(branch, profile.inlineSelectSql, pEmpresa); }))
+            openSelect(branch, profile.selectSql, pEmpresa);
         if (!branch.isEmpty()) {
             std::optional<int> rowTotal;
             if (options.countInDatabase && view.showsRowCount())
-                rowTotal = countRows(connections.branch, profile, pEmpresa);
+                attempt([&] { rowTotal = countRows(connections.branch, profile, pEmpresa); });
             copyRows(central, branch, profile, view, options.commit, result.tally, rowTotal);
         }
     } catch (const CentralConnectionLost& failure) {

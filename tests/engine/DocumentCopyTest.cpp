@@ -317,6 +317,65 @@ TEST_F(DocumentCopy, CentralMissingAColumnRefusesEveryRow) {
     EXPECT_NE(view.log[1].find("CODBANDEIRA"), std::string::npos) << view.log[1];
 }
 
+// The runner's shortcuts (notes in the row, the total counted by the
+// database) on branches of another shape end as the window's job does:
+// the same log lines, failure and rows.
+TEST_F(DocumentCopy, BranchesOfAnotherShapeEndTheSameWithTheRunnersShortcuts) {
+    const auto schema = [](const std::string& from, const std::string& to) {
+        std::string text = testsupport::schemaText("branch.sql");
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const struct {
+        const char* name;
+        std::string schema;
+    } shapes[] = {
+        {"notes as text", schema("ANOTACOES           BLOB SUB_TYPE 1 SEGMENT SIZE 80", "ANOTACOES VARCHAR(300)")},
+        {"no notes", schema("ANOTACOES           BLOB SUB_TYPE 1 SEGMENT SIZE 80,", "")},
+    };
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        const std::string otherBranch = dir.file(std::string(shape.name) + ".fb");
+        testsupport::createDatabase(otherBranch, shape.schema);
+        for (const std::string key : {"1", "2"}) {
+            Row row = documentRow("01", key);
+            if (std::string(shape.name) == "no notes") row.remove("ANOTACOES");
+            testsupport::insertRow(otherBranch, "DOCUREC", row);
+        }
+        struct Outcome {
+            std::vector<std::string> log;
+            std::string failure;
+            int written = 0;
+            Rows rows;
+        };
+        const auto run = [&](const transfer::JobOptions& options) {
+            Outcome outcome;
+            testsupport::execute(centralPath, "DELETE FROM DOCUREC");
+            view = {};
+            try {
+                outcome.written =
+                    transfer::ConverteDocuRec(connections(), otherBranch, "01", view, view, options).tally.written;
+            } catch (const transfer::ConversionError& error) {
+                outcome.failure = error.what();
+            }
+            outcome.log = view.log;
+            outcome.rows = centralRows("DOCUREC", documentColumns());
+            return outcome;
+        };
+        const Outcome window = run({});
+        transfer::JobOptions shortcuts;
+        shortcuts.inlineShortBlobs = shortcuts.countInDatabase = true;
+        const Outcome runner = run(shortcuts);
+        EXPECT_EQ(runner.log, window.log);
+        EXPECT_EQ(runner.failure, window.failure);
+        EXPECT_EQ(runner.written, window.written);
+        EXPECT_EQ(runner.rows, window.rows);
+        // Each row is copied or logged, so the comparison above compares
+        // something.
+        EXPECT_EQ(window.written + window.log.size(), 2u);
+    }
+}
+
 TEST_F(DocumentCopy, BranchWithoutTheTableFailsTheJob) {
     const std::string otherBranch = dir.file("so-movimentos.fb");
     testsupport::createDatabase(otherBranch, "CREATE TABLE MOVIREC (CODEMPRESA CHAR(2))");
