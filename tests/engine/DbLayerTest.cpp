@@ -463,47 +463,6 @@ TEST_F(Writing, EmptyTextIsEmptyNotNullAndUnsetIsNull) {
     EXPECT_TRUE(!rows[0][2] || rows[0][2]->empty());
 }
 
-// A blob value travels inside the message while it fits and as a blob of
-// its own when longer; either way the column holds its bytes, and an empty
-// one is empty, not NULL, as a blob of its own leaves it. The lengths go
-// both sides of the text limit, so the layout switches between the two
-// ways from row to row.
-TEST_F(Writing, BlobValuesArriveByteForByteOnBothSidesOfTheTextLimit) {
-    std::string everyByte;
-    for (int byte = 0; byte < 256; ++byte) everyByte += static_cast<char>(byte);
-    std::string filler;
-    while (filler.size() < 70000) filler += everyByte;
-    const std::vector<std::string> values = {"",
-                                             "x",
-                                             everyByte,
-                                             filler.substr(0, 32764),
-                                             filler.substr(0, 32765),
-                                             filler.substr(0, 32766),
-                                             "curta",
-                                             filler.substr(0, 70000),
-                                             std::string("\0", 1),
-                                             filler.substr(0, 20000),
-                                             ""};
-    prepare("INSERT INTO TARGET (ID, VC, TXT) VALUES (:ID, :VC, :TXT)");
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        statement.setInteger(statement.paramIndex("ID"), static_cast<int>(i));
-        statement.setText(statement.paramIndex("VC"), "v" + std::to_string(i));
-        statement.setBlob(statement.paramIndex("TXT"), values[i]);
-        statement.execute();
-    }
-    const Rows stored =
-        testsupport::selectAsText(path, "SELECT TXT, IIF(TXT IS NULL, 'NULL', 'VALUE'), VC FROM TARGET ORDER BY ID");
-    ASSERT_EQ(stored.size(), values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(stored[i][1], Cell("VALUE"));
-        EXPECT_EQ(stored[i][2], Cell("v" + std::to_string(i)));
-        ASSERT_TRUE(stored[i][0].has_value());
-        EXPECT_EQ(stored[i][0]->size(), values[i].size());
-        EXPECT_TRUE(*stored[i][0] == values[i]);
-    }
-}
-
 TEST_F(Writing, RepeatedMarkerTakesOneValueEverywhere) {
     prepare("INSERT INTO TARGET (ID, VC, INTG) VALUES (:N, :n, :N * 2)");
     statement.setInteger(statement.paramIndex("n"), 21);

@@ -437,13 +437,10 @@ TEST_F(ServerRoad, NotesOfEveryLengthCrossACompressedOrPlainWireByteForByte) {
          "obran\xE7"
          "a"},
         {"N-BYTES", everyByte + std::string("\0fim\0", 5)},
-        {"N-3999", longNotes.substr(0, 3999)},
         {"N-4000", longNotes.substr(0, 4000)},
         {"N-4001", longNotes.substr(0, 4001)},
-        {"N-32764", longNotes.substr(0, 32764)},
         {"N-32765", longNotes.substr(0, 32765)},
         {"N-32766", longNotes.substr(0, 32766)},
-        {"N-65536", longNotes.substr(0, 65536)},
         {"N-LONG", longNotes},
     };
     const std::string branch = "localhost/" + serverPort() + ":" + dir_.file("central") + "/filial-remota.fb";
@@ -482,17 +479,12 @@ TEST_F(ServerRoad, NotesOfEveryLengthCrossACompressedOrPlainWireByteForByte) {
 
         for (const auto& [key, bytes] : notes) {
             SCOPED_TRACE(key);
+            // No notes are read as empty notes, and written so.
             const testsupport::Cell copied =
                 selectValue(centralPath_, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = '" + key + "'");
-            if (!bytes || bytes->empty()) {
-                // No notes, and empty notes, are one value to the window: an
-                // empty blob may be stored as empty or as NULL.
-                EXPECT_TRUE(!copied || copied->empty());
-                continue;
-            }
             ASSERT_TRUE(copied.has_value());
-            EXPECT_EQ(copied->size(), bytes->size());
-            EXPECT_TRUE(*copied == *bytes);
+            EXPECT_EQ(copied->size(), bytes.value_or("").size());
+            EXPECT_TRUE(*copied == bytes.value_or(""));
         }
     }
 }
