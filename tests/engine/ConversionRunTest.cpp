@@ -130,8 +130,16 @@ TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
                             {documentRow("01", "D2").set("CODCLIENTE", "BLOQ"), documentRow("01", "D3"),
                              documentRow("02", "X2"), documentRow("03", "Y")});
     const std::string missing = dir.file("nao-existe.fb");
-    const std::vector<std::pair<std::string, std::string>> entries = {
-        {branchPath, "01"}, {missing, "01"}, {secondBranch, "02"}, {branchPath, "02"}, {secondBranch, "09"}};
+    // A branch without notes, which the runner's select names: read the
+    // window's way, each row logged.
+    const std::string noNotes = dir.file("sem-anotacoes.fb");
+    std::string schema = testsupport::schemaText("branch.sql");
+    schema.erase(schema.find("ANOTACOES"), schema.find('\n', schema.find("ANOTACOES")) - schema.find("ANOTACOES"));
+    testsupport::createDatabase(noNotes, schema);
+    testsupport::insertRow(noNotes, "DOCUREC", documentRow("01", "S1").remove("ANOTACOES"));
+    const std::vector<std::pair<std::string, std::string>> entries = {{branchPath, "01"},   {missing, "01"},
+                                                                      {secondBranch, "02"}, {branchPath, "02"},
+                                                                      {noNotes, "01"},      {secondBranch, "09"}};
     struct Way {
         Recorder view;
         transfer::RunSummary summary;
@@ -159,7 +167,7 @@ TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
     const Way runner = runWay(shared, "lote");
 
     ASSERT_EQ(window.summary.writtenRows, 9);
-    ASSERT_EQ(window.view.log.size(), 1u);
+    ASSERT_EQ(window.view.log.size(), 2u);
     // Labels, gauge maxima (each job's company rows), resets and log lines.
     EXPECT_EQ(runner.view.events, window.view.events);
     EXPECT_EQ(std::count(window.view.events.begin(), window.view.events.end(), "max:3"), 1);
@@ -173,9 +181,9 @@ TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
     int read = 0;
     for (const transfer::JobReport& job : window.summary.jobs) read += job.tally.read;
     EXPECT_EQ(runner.view.processed, window.view.processed - read);
-    // Four entries open, the missing one twice tried and never attached.
-    EXPECT_EQ(window.branchAttaches, 8u);
-    EXPECT_EQ(runner.branchAttaches, 4u);
+    // Five entries open, the missing one twice tried and never attached.
+    EXPECT_EQ(window.branchAttaches, 10u);
+    EXPECT_EQ(runner.branchAttaches, 5u);
 }
 
 TEST_F(ConversionRun, ClosingTheWindowStopsBetweenRows) {

@@ -6,7 +6,6 @@
 
 #include <set>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -318,52 +317,6 @@ TEST_F(DocumentCopy, CentralMissingAColumnRefusesEveryRow) {
     EXPECT_EQ(result.tally.failed, 2);
     ASSERT_EQ(view.log.size(), 2u);
     EXPECT_NE(view.log[1].find("CODBANDEIRA"), std::string::npos) << view.log[1];
-}
-
-// The runner's shortcuts (notes in the row, the total counted by the
-// database) on branches of another shape end as the window's job does:
-// the same log lines, failure and rows.
-TEST_F(DocumentCopy, BranchesOfAnotherShapeEndTheSameWithTheRunnersShortcuts) {
-    const auto schema = [](const std::string& from, const std::string& to) {
-        std::string text = testsupport::schemaText("branch.sql");
-        text.replace(text.find(from), from.size(), to);
-        return text;
-    };
-    const struct {
-        const char* name;
-        std::string schema;
-    } shapes[] = {
-        {"notes as text", schema("ANOTACOES           BLOB SUB_TYPE 1 SEGMENT SIZE 80", "ANOTACOES VARCHAR(300)")},
-        {"no notes", schema("ANOTACOES           BLOB SUB_TYPE 1 SEGMENT SIZE 80,", "")},
-    };
-    for (const auto& shape : shapes) {
-        SCOPED_TRACE(shape.name);
-        const std::string otherBranch = dir.file(std::string(shape.name) + ".fb");
-        testsupport::createDatabase(otherBranch, shape.schema);
-        for (const std::string key : {"1", "2"}) {
-            Row row = documentRow("01", key);
-            if (std::string(shape.name) == "no notes") row.remove("ANOTACOES");
-            testsupport::insertRow(otherBranch, "DOCUREC", row);
-        }
-        // The log, a job failure's text, and the central rows.
-        const auto run = [&](const transfer::JobOptions& options) {
-            testsupport::execute(centralPath, "DELETE FROM DOCUREC");
-            view = {};
-            std::string failure;
-            try {
-                transfer::ConverteDocuRec(connections(), otherBranch, "01", view, view, options);
-            } catch (const transfer::ConversionError& error) {
-                failure = error.what();
-            }
-            return std::tuple{view.log, failure, centralRows("DOCUREC", documentColumns())};
-        };
-        const auto window = run({});
-        transfer::JobOptions shortcuts;
-        shortcuts.inlineShortBlobs = shortcuts.countInDatabase = true;
-        EXPECT_EQ(run(shortcuts), window);
-        // Each row is copied or logged, so the comparison compares something.
-        EXPECT_EQ(std::get<0>(window).size() + std::get<2>(window).size(), 2u);
-    }
 }
 
 TEST_F(DocumentCopy, BranchWithoutTheTableFailsTheJob) {
