@@ -65,13 +65,21 @@ void applyCredentials(db::Connection& connection, const Arguments& arguments) {
     // asked for must not wait for one either.
     connection.setConnectTimeoutSeconds(arguments.connectTimeoutSeconds);
     connection.setStopOnTermination(true);
+    // A branch or central reached through a server is often far away.
+    connection.setWireCompression(true);
 }
 
 std::optional<FailedJob> convertEntries(transfer::Connections connections, transfer::BranchList& list,
                                         Terminal& terminal, const Arguments& arguments, transfer::RunSummary& summary) {
     try {
-        transfer::runConversion(connections, list, terminal, terminal,
-                                transfer::RunOptions{transfer::CommitPolicy{arguments.commitEvery}, true}, summary);
+        transfer::RunOptions options;
+        options.commit.rowsPerCommit = arguments.commitEvery;
+        options.oneAttemptPerSilentBranch = true;
+        // Over a slow link every round trip counts.
+        options.countInDatabase = true;
+        options.shareAcrossJobs = true;
+        options.inlineShortBlobs = true;
+        transfer::runConversion(connections, list, terminal, terminal, options, summary);
     } catch (const std::exception& failure) {
         const Terminal::Job& job = terminal.currentJob();
         terminal.error(failure.what());

@@ -80,6 +80,9 @@ void Connection::open() {
         if (!role.empty()) dpb->insertString(&status, isc_dpb_sql_role_name, role.c_str());
         dpb->insertInt(&status, isc_dpb_sql_dialect, static_cast<int>(dialect()));
         if (connectTimeoutSeconds_ > 0) dpb->insertInt(&status, isc_dpb_connect_timeout, connectTimeoutSeconds_);
+        // Per attachment, as firebird.conf's own line would say it for
+        // every program on the machine.
+        if (wireCompression_) dpb->insertString(&status, isc_dpb_config, "WireCompression=true");
         // The path goes to the engine as the bytes the file system holds
         // (UTF-8 on this platform). Declaring it UTF-8 would make the engine
         // recode it to the locale's character set, which fails for

@@ -1,9 +1,11 @@
 #include "transfer/ConversionRun.h"
 
 #include <set>
+#include <utility>
 
 #include "db/Connection.h"
 #include "db/LocalFile.h"
+#include "db/Statement.h"
 
 namespace transfer {
 
@@ -31,6 +33,8 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
     const auto countUnopened = [&](const std::string& banco) {
         if (unopened.insert(banco).second) ++summary.unopenedBranches;
     };
+    // Kept for the run when the jobs share them: prepared at first use.
+    db::Statement docuRecCentral, moviRecCentral;
     list.first();
     while (!list.eof()) {
         // Both jobs of an entry use the texts it had when it was reached,
@@ -48,8 +52,16 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
         }
         bool opened = true;
         bool isCentral = false;
-        for (auto job : {&ConverteDocuRec, &ConverteMoviRec}) {
-            const JobResult result = job(connections, banco, empresa, view, messages, options.commit);
+        const std::pair<decltype(&ConverteDocuRec), db::Statement*> jobs[] = {{&ConverteDocuRec, &docuRecCentral},
+                                                                              {&ConverteMoviRec, &moviRecCentral}};
+        for (const auto& [job, centralStatement] : jobs) {
+            JobOptions jobOptions{options.commit, options.countInDatabase};
+            jobOptions.inlineShortBlobs = options.inlineShortBlobs;
+            if (options.shareAcrossJobs) {
+                jobOptions.keepBranchAttachment = centralStatement != jobs[0].second;
+                jobOptions.central = centralStatement;
+            }
+            const JobResult result = job(connections, banco, empresa, view, messages, jobOptions);
             if (result.branchIsCentral) {
                 isCentral = true;
                 break;

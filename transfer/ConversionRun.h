@@ -49,6 +49,14 @@ struct RunOptions {
     // attach is not tried again for the second (the window tries twice and
     // warns twice).
     bool oneAttemptPerSilentBranch = false;
+    // See JobOptions: the row total asked of the database.
+    bool countInDatabase = false;
+    // The entry's second table job uses the branch attachment of its first,
+    // and each table's upsert is prepared once for the whole run (the
+    // window attaches and prepares per job).
+    bool shareAcrossJobs = false;
+    // See JobOptions: short blobs read with their rows.
+    bool inlineShortBlobs = false;
 };
 
 // For every entry in list order: the document job, then the movement job.

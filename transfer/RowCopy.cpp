@@ -35,6 +35,7 @@ public:
         if (!index_) throw db::Error(missing_);
         return *index_;
     }
+    bool found() const { return index_.has_value(); }
 
 private:
     std::optional<int> index_;
@@ -45,6 +46,10 @@ struct ResolvedColumn {
     const ColumnMapping& mapping;
     Lookup field;
     Lookup parameter;
+    // A bytes column may come with its first bytes as text and its length
+    // (see TableProfile::inlineSelectSql); both or neither are used.
+    Lookup inlineText;
+    Lookup inlineLength;
 };
 
 // The branch field and central parameter of every mapped column, plus the
@@ -54,9 +59,14 @@ public:
     ResolvedProfile(const TableProfile& profile, db::Query& branch, db::Statement& central)
         : key_([&] { return branch.fieldIndex(profile.keyField); }) {
         columns_.reserve(profile.columns.size());
-        for (const ColumnMapping& mapping : profile.columns)
-            columns_.push_back(ResolvedColumn{mapping, Lookup([&] { return branch.fieldIndex(mapping.field); }),
-                                              Lookup([&] { return central.paramIndex(mapping.parameter); })});
+        for (const ColumnMapping& mapping : profile.columns) {
+            const bool bytes = mapping.read == ReadKind::Bytes;
+            columns_.push_back(ResolvedColumn{
+                mapping, Lookup([&] { return branch.fieldIndex(mapping.field); }),
+                Lookup([&] { return central.paramIndex(mapping.parameter); }),
+                Lookup([&] { return bytes ? branch.fieldIndex(mapping.field + kInlineTextSuffix) : -1; }),
+                Lookup([&] { return bytes ? branch.fieldIndex(mapping.field + kInlineLengthSuffix) : -1; })});
+        }
     }
 
     int keyField() const { return key_.index(); }
@@ -67,9 +77,22 @@ private:
     std::vector<ResolvedColumn> columns_;
 };
 
+// Bytes whose length the row tells and whose text in the row has all of
+// them need no read of their own; any other (longer, or cut by characters
+// rather than bytes) is read from the blob.
+std::string readBytes(const ResolvedColumn& column, db::Query& branch, int field) {
+    if (column.inlineText.found() && column.inlineLength.found()) {
+        const int length = column.inlineLength.index();
+        if (branch.isNull(length)) return {};
+        std::string text = branch.asBytes(column.inlineText.index());
+        if (static_cast<std::int64_t>(text.size()) == branch.asInteger(length)) return text;
+    }
+    return branch.asBytes(field);
+}
+
 // Text and byte columns as stored: no character set conversion on the way.
 std::string readString(const ResolvedColumn& column, db::Query& branch, int field) {
-    return column.mapping.read == ReadKind::Bytes ? branch.asBytes(field) : branch.asText(field);
+    return column.mapping.read == ReadKind::Bytes ? readBytes(column, branch, field) : branch.asText(field);
 }
 
 // The source is read in its read kind; the value is kept in the form its
@@ -278,12 +301,18 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
 }
 
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
-              const CommitPolicy& policy, CopyTally& tally) {
-    central.clearSql();
-    central.addSql(profile.upsertSql);
+              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal) {
+    // A statement kept from an earlier job of the run stays prepared.
+    if (central.sql() != profile.upsertSql) {
+        central.clearSql();
+        central.addSql(profile.upsertSql);
+    }
     view.setProgressText("Processando...");
-    const bool counting = view.showsRowCount();
-    if (counting) view.setGaugeMaximum(retornaQuantRegistros(branch, view));
+    const bool counting = view.showsRowCount() && !rowTotal;
+    if (counting)
+        view.setGaugeMaximum(retornaQuantRegistros(branch, view));
+    else if (view.showsRowCount())
+        view.setGaugeMaximum(*rowTotal);
     if (view.stopRequested()) {
         tally.stopped = true;
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,9 +65,11 @@ int retornaQuantRegistros(db::Query& pQuery, ProgressView& view);
 CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
                    const CommitPolicy& policy = {});
 // The same, counting into `tally`: when the loop leaves by a failure, the
-// caller still has what was read, written and failed before it.
+// caller still has what was read, written and failed before it. A
+// `rowTotal` already known (asked of the database) is the gauge's maximum
+// in place of the counting pass.
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
-              const CommitPolicy& policy, CopyTally& tally);
+              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal = std::nullopt);
 
 CopyTally GravaDocuRecCentral(db::Statement& qryDocuRecCentral, db::Query& qryDocuRecFilial, ProgressView& view);
 CopyTally GravaMoviRecCentral(db::Statement& qryMoviRecCentral, db::Query& qryMoviRecFilial, ProgressView& view);

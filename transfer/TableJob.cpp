@@ -1,8 +1,10 @@
 #include "transfer/TableJob.h"
 
 #include <chrono>
+#include <optional>
 
 #include "db/Connection.h"
+#include "db/Error.h"
 #include "db/Query.h"
 #include "db/Statement.h"
 #include "transfer/Connections.h"
@@ -28,20 +30,56 @@ private:
     ProgressView& view_;
 };
 
+void openSelect(db::Query& branch, const std::string& sql, const std::string& empresa) {
+    branch.clearSql();
+    branch.addSql(sql);
+    branch.setText(branch.paramIndex("CodEmpresa"), empresa);
+    branch.open();
+}
+
+// A shortcut the branch database refuses (a table of another shape) gives
+// way to the window's plain road, which then fails or copies as the window
+// does. A lost connection is no refusal.
+template <typename Shortcut>
+bool attempt(Shortcut&& shortcut) {
+    try {
+        shortcut();
+        return true;
+    } catch (const db::Error& refused) {
+        if (refused.connectionLost()) throw;
+        return false;
+    }
+}
+
+// What the profile's select will give, as the database counts it.
+int countRows(db::Connection& branch, const TableProfile& profile, const std::string& empresa) {
+    db::Query count(branch);
+    count.addSql(profile.countSql);
+    count.setText(count.paramIndex("CodEmpresa"), empresa);
+    count.open();
+    const int rows = count.asInteger(0);
+    count.close();
+    return rows;
+}
+
 }  // namespace
 
 JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
                       const TableProfile& profile, ProgressView& view, UserMessages& messages,
-                      const CommitPolicy& policy) {
+                      const JobOptions& options) {
     view.tableJobStarting(pBancoFilial, pEmpresa, profile.tableName);
     ProgressReset reset(view);
     JobResult result;
     result.table = profile.tableName;
     const auto started = std::chrono::steady_clock::now();
     try {
-        db::Statement central;
+        db::Statement ownCentral;
+        db::Statement& central = options.central ? *options.central : ownCentral;
         db::Query branch;
-        if (!ConectaBancoFilial(connections.branch, pBancoFilial, messages, &result.branchUnanswered)) return result;
+        const bool attached = options.keepBranchAttachment && connections.branch.isAttached() &&
+                              connections.branch.attachedDatabase() == pBancoFilial;
+        if (!attached && !ConectaBancoFilial(connections.branch, pBancoFilial, messages, &result.branchUnanswered))
+            return result;
         // Another string for the central file, through a server: what the
         // two servers say about their files tells.
         if (connections.branch.identity() == connections.central.identity()) {
@@ -50,13 +88,18 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
             return result;
         }
         result.branchOpened = true;
-        central.attach(connections.central);
+        // Attaching again would give up what the statement has prepared.
+        if (!central.isAttached() || &central.connection() != &connections.central) central.attach(connections.central);
         branch.attach(connections.branch);
-        branch.clearSql();
-        branch.addSql(profile.selectSql);
-        branch.setText(branch.paramIndex("CodEmpresa"), pEmpresa);
-        branch.open();
-        if (!branch.isEmpty()) copyRows(central, branch, profile, view, policy, result.tally);
+        if (!options.inlineShortBlobs || profile.inlineSelectSql.empty() ||
+            !attempt([&] { openSelect(branch, profile.inlineSelectSql, pEmpresa); }))
+            openSelect(branch, profile.selectSql, pEmpresa);
+        if (!branch.isEmpty()) {
+            std::optional<int> rowTotal;
+            if (options.countInDatabase && view.showsRowCount())
+                attempt([&] { rowTotal = countRows(connections.branch, profile, pEmpresa); });
+            copyRows(central, branch, profile, view, options.commit, result.tally, rowTotal);
+        }
     } catch (const CentralConnectionLost& failure) {
         throw ConversionError(
             std::string("Erro ao converter os dados! Motivo: ") + kCentralPerdido + ": " + displayText(failure.what()),
@@ -73,13 +116,13 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
 }
 
 JobResult ConverteDocuRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy) {
-    return runTableJob(connections, pBancoFilial, pEmpresa, docuRecProfile(), view, messages, policy);
+                          ProgressView& view, UserMessages& messages, const JobOptions& options) {
+    return runTableJob(connections, pBancoFilial, pEmpresa, docuRecProfile(), view, messages, options);
 }
 
 JobResult ConverteMoviRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy) {
-    return runTableJob(connections, pBancoFilial, pEmpresa, moviRecProfile(), view, messages, policy);
+                          ProgressView& view, UserMessages& messages, const JobOptions& options) {
+    return runTableJob(connections, pBancoFilial, pEmpresa, moviRecProfile(), view, messages, options);
 }
 
 }  // namespace transfer

@@ -9,7 +9,8 @@
 
 namespace db {
 class Connection;
-}
+class Statement;
+}  // namespace db
 
 namespace transfer {
 
@@ -43,6 +44,23 @@ struct Connections {
     db::Connection& branch;
 };
 
+// What a table job may do otherwise than the window does.
+struct JobOptions {
+    CommitPolicy commit;
+    // A view that shows the row total gets it from the branch database
+    // (one COUNT) instead of from a counting pass over the select, which
+    // fetches every row twice and processes events once per row.
+    bool countInDatabase = false;
+    // A branch connection already attached to the job's file is used as it
+    // is: the entry's second table needs no attach of its own.
+    bool keepBranchAttachment = false;
+    // Short blobs arrive with their rows (the profile's inlineSelectSql).
+    bool inlineShortBlobs = false;
+    // The upsert to run, kept by the caller so that it is prepared once per
+    // run for its table; null: a statement of the job's own.
+    db::Statement* central = nullptr;
+};
+
 // Attaches the branch connection to the entry's file, selects the profile's
 // table for the company code and copies it into the central database. A
 // branch file that cannot be opened has been reported to the user and gives
@@ -54,11 +72,11 @@ struct Connections {
 // label is blanked and the gauge reset whatever happens.
 JobResult runTableJob(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
                       const TableProfile& profile, ProgressView& view, UserMessages& messages,
-                      const CommitPolicy& policy = {});
+                      const JobOptions& options = {});
 
 JobResult ConverteDocuRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy = {});
+                          ProgressView& view, UserMessages& messages, const JobOptions& options = {});
 JobResult ConverteMoviRec(Connections connections, const std::string& pBancoFilial, const std::string& pEmpresa,
-                          ProgressView& view, UserMessages& messages, const CommitPolicy& policy = {});
+                          ProgressView& view, UserMessages& messages, const JobOptions& options = {});
 
 }  // namespace transfer

@@ -60,6 +60,13 @@ const TableProfile& docuRecProfile() {
     static const TableProfile profile{
         "DOCUREC",
         QuerySelectDocuRecFilial(),
+        "SELECT COUNT(*) FROM DOCUREC WHERE CODEMPRESA = :CODEMPRESA",
+        // Most notes are a few hundred bytes; the text stays well inside a
+        // fetch packet so rows still arrive many at a time.
+        // As bytes (OCTETS), so no character set conversion touches them.
+        "SELECT DOCUREC.*, "
+        "CAST(SUBSTRING(ANOTACOES FROM 1 FOR 4000) AS VARCHAR(4000) CHARACTER SET OCTETS) ANOTACOES_TEXTO, "
+        "OCTET_LENGTH(ANOTACOES) ANOTACOES_OCTETOS FROM DOCUREC WHERE CODEMPRESA = :CODEMPRESA",
         QueryInsertDocuRecCentral(),
         "Integrando Documento: ",
         "DOCUREC: Documento = ",
@@ -122,6 +129,8 @@ const TableProfile& moviRecProfile() {
     static const TableProfile profile{
         "MOVIREC",
         QuerySelectMoviRecFilial(),
+        "SELECT COUNT(*) FROM MOVIREC WHERE CODEMPRESA = :CODEMPRESA",
+        "",
         QueryInsertMoviRecCentral(),
         "Integrando Movimento: ",
         "MOVIREC: Documento = ",

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -18,6 +20,7 @@
 
 namespace {
 
+using enginetest::Recorder;
 using enginetest::TransferTest;
 using testsupport::Cell;
 using testsupport::documentRow;
@@ -119,6 +122,71 @@ TEST_F(ConversionRun, SameBranchTwiceCopiesOnce) {
     EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 1);
     EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 2);
     EXPECT_TRUE(view.log.empty());
+}
+
+// The runner's way (the total asked of the database, one branch attachment
+// per entry, each upsert prepared once per run, notes in the rows) ends as
+// the window's way does: the same boxes, log lines, gauge maxima and rows,
+// only without the counting pass and the second attach of an entry.
+TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
+    testsupport::insertRows(branchPath, "DOCUREC",
+                            {documentRow("01", "D2").set("CODCLIENTE", "BLOQ"), documentRow("01", "D3"),
+                             documentRow("02", "X2"), documentRow("03", "Y")});
+    const std::string missing = dir.file("nao-existe.fb");
+    // A branch without notes, which the runner's select names: read the
+    // window's way, each row logged.
+    const std::string noNotes = dir.file("sem-anotacoes.fb");
+    std::string schema = testsupport::schemaText("branch.sql");
+    schema.erase(schema.find("ANOTACOES"), schema.find('\n', schema.find("ANOTACOES")) - schema.find("ANOTACOES"));
+    testsupport::createDatabase(noNotes, schema);
+    testsupport::insertRow(noNotes, "DOCUREC", documentRow("01", "S1").remove("ANOTACOES"));
+    const std::vector<std::pair<std::string, std::string>> entries = {{branchPath, "01"},   {missing, "01"},
+                                                                      {secondBranch, "02"}, {branchPath, "02"},
+                                                                      {noNotes, "01"},      {secondBranch, "09"}};
+    struct Way {
+        Recorder view;
+        transfer::RunSummary summary;
+        std::uint64_t branchAttaches = 0;
+        Rows documents, movements;
+    };
+    const auto runWay = [&](const transfer::RunOptions& options, const std::string& name) {
+        Way way;
+        const std::string path = dir.file(name + ".fb");
+        testsupport::createCentralDatabase(path);
+        testsupport::execute(path, "ALTER TABLE DOCUREC ADD CONSTRAINT CK_BLOQ CHECK (CODCLIENTE <> 'BLOQ')");
+        db::Connection target, source;
+        target.parameters().setValue("Database", path);
+        target.open();
+        testsupport::EntryList list(entries);
+        way.summary = transfer::runConversion({target, source}, list, way.view, way.view, options);
+        way.branchAttaches = source.attachmentSerial();
+        way.documents = rowsOf(path, "DOCUREC", testsupport::documentColumns());
+        way.movements = rowsOf(path, "MOVIREC", testsupport::movementColumns());
+        return way;
+    };
+    const Way window = runWay({}, "janela");
+    transfer::RunOptions shared;
+    shared.countInDatabase = shared.shareAcrossJobs = shared.inlineShortBlobs = true;
+    const Way runner = runWay(shared, "lote");
+
+    ASSERT_EQ(window.summary.writtenRows, 9);
+    ASSERT_EQ(window.view.log.size(), 2u);
+    // Labels, gauge maxima (each job's company rows), resets and log lines.
+    EXPECT_EQ(runner.view.events, window.view.events);
+    EXPECT_EQ(std::count(window.view.events.begin(), window.view.events.end(), "max:3"), 1);
+    EXPECT_EQ(runner.view.warnings, window.view.warnings);
+    EXPECT_EQ(runner.summary.writtenRows, window.summary.writtenRows);
+    EXPECT_EQ(runner.summary.failedRows, window.summary.failedRows);
+    EXPECT_EQ(runner.summary.unopenedBranches, window.summary.unopenedBranches);
+    EXPECT_EQ(runner.documents, window.documents);
+    EXPECT_EQ(runner.movements, window.movements);
+    // Only the counting pass's events per row are gone.
+    int read = 0;
+    for (const transfer::JobReport& job : window.summary.jobs) read += job.tally.read;
+    EXPECT_EQ(runner.view.processed, window.view.processed - read);
+    // Five entries open, the missing one twice tried and never attached.
+    EXPECT_EQ(window.branchAttaches, 10u);
+    EXPECT_EQ(runner.branchAttaches, 5u);
 }
 
 TEST_F(ConversionRun, ClosingTheWindowStopsBetweenRows) {

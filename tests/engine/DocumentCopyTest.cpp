@@ -8,6 +8,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "EngineFixture.h"
@@ -126,14 +127,28 @@ TEST_F(DocumentCopy, NotesArriveByteForByte) {
     notes += std::string("\0meio\0", 6);
     for (int i = 0; i < 20000; ++i)
         notes += "Cliente ligou em " + std::to_string(i) + "/03: prometeu pagar até sexta.\r\n";
-    testsupport::insertRow(branchPath, "DOCUREC", documentRow("01", "4711").setBlob("ANOTACOES", notes));
+    // Long notes go as blobs of their own, short ones inside the upsert's
+    // message; the rows alternate so each follows the other way. Empty
+    // notes stay empty, not NULL, as an empty blob of its own leaves them.
+    const std::vector<std::pair<std::string, std::string>> rows = {{"4711", notes},
+                                                                   {"4712", notes.substr(0, 300)},
+                                                                   {"4713", notes.substr(0, 32765)},
+                                                                   {"4714", notes.substr(0, 32766)},
+                                                                   {"4715", "Ligar."},
+                                                                   {"4716", ""}};
+    for (const auto& [key, bytes] : rows)
+        testsupport::insertRow(branchPath, "DOCUREC", documentRow("01", key).setBlob("ANOTACOES", bytes));
 
     copyDocuments();
     ASSERT_TRUE(view.log.empty()) << view.log.front();
-    const Cell copied = testsupport::selectValue(centralPath, "SELECT ANOTACOES FROM DOCUREC");
-    ASSERT_TRUE(copied.has_value());
-    EXPECT_EQ(copied->size(), notes.size());
-    EXPECT_TRUE(*copied == notes);
+    for (const auto& [key, bytes] : rows) {
+        SCOPED_TRACE(key);
+        const Cell copied =
+            testsupport::selectValue(centralPath, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = '" + key + "'");
+        ASSERT_TRUE(copied.has_value());
+        EXPECT_EQ(copied->size(), bytes.size());
+        EXPECT_TRUE(*copied == bytes);
+    }
 }
 
 // What a run writes for each mapped column, by transfer's one definition of

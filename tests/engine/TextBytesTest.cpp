@@ -73,30 +73,48 @@ TEST_F(TextBytes, AccentedTextInWin1252Databases) {
     testsupport::createCentralDatabase(central1252, "WIN1252");
     ASSERT_EQ(testsupport::selectValue(branch1252, "SELECT TRIM(RDB$CHARACTER_SET_NAME) FROM RDB$DATABASE"),
               Cell("WIN1252"));
-    testsupport::insertRow(branch1252, "DOCUREC",
-                           documentRow("01", "1")
-                               .set("OBSERVACAO", kCp1252)
-                               .set("CODCLIENTE",
-                                    "M\xC3"
-                                    "E")
-                               .set("CODMOEDA", "\x80  ")
-                               .setBlob("ANOTACOES", kCp1252 + bytesFrom(128, 255)));
+    // Notes with every byte above 0x7F, those Windows-1252 leaves undefined
+    // included: short ones ride in the statement's message, long ones go
+    // as blobs of their own; neither is converted on the way.
+    std::string longNotes;
+    while (longNotes.size() < 40000) longNotes += bytesFrom(128, 255) + kCp1252;
+    testsupport::insertRows(branch1252, "DOCUREC",
+                            {documentRow("01", "1")
+                                 .set("OBSERVACAO", kCp1252)
+                                 .set("CODCLIENTE",
+                                      "M\xC3"
+                                      "E")
+                                 .set("CODMOEDA", "\x80  ")
+                                 .setBlob("ANOTACOES", bytesFrom(128, 255)),
+                             documentRow("01", "2").setBlob("ANOTACOES", longNotes)});
     central.close();
     central.parameters().setValue("Database", central1252);
     central.open();
-    transfer::ConverteDocuRec(connections(), branch1252, "01", view, view);
-    ASSERT_TRUE(view.log.empty()) << view.log.front();
-    EXPECT_EQ(testsupport::selectAsText(central1252, "SELECT OBSERVACAO, CODCLIENTE, CODMOEDA FROM DOCUREC"),
-              (Rows{{Cell(kCp1252),
-                     Cell("M\xC3"
-                          "E"),
-                     Cell("\x80  ")}}));
+    // Read as the window reads them, then with short notes in the row.
+    for (const bool inlineBlobs : {false, true}) {
+        SCOPED_TRACE(inlineBlobs ? "notes in the row" : "notes read apart");
+        testsupport::execute(central1252, "DELETE FROM DOCUREC");
+        transfer::JobOptions options;
+        options.inlineShortBlobs = inlineBlobs;
+        transfer::ConverteDocuRec(connections(), branch1252, "01", view, view, options);
+        ASSERT_TRUE(view.log.empty()) << view.log.front();
+        EXPECT_EQ(testsupport::selectAsText(central1252,
+                                            "SELECT OBSERVACAO, CODCLIENTE, CODMOEDA, ANOTACOES FROM DOCUREC "
+                                            "WHERE CODDOCTO = '1'"),
+                  (Rows{{Cell(kCp1252),
+                         Cell("M\xC3"
+                              "E"),
+                         Cell("\x80  "), Cell(bytesFrom(128, 255))}}));
+        EXPECT_TRUE(testsupport::selectValue(central1252, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = '2'") ==
+                    Cell(longNotes));
+    }
 
     // A NONE branch into the WIN1252 central: the bytes are still the bytes.
-    testsupport::insertRow(branchPath, "DOCUREC", documentRow("01", "2").set("OBSERVACAO", kCp1252));
+    testsupport::insertRow(branchPath, "DOCUREC",
+                           documentRow("01", "3").set("OBSERVACAO", kCp1252).setBlob("ANOTACOES", bytesFrom(128, 255)));
     copyDocuments();
-    EXPECT_EQ(testsupport::selectValue(central1252, "SELECT OBSERVACAO FROM DOCUREC WHERE CODDOCTO = '2'"),
-              Cell(kCp1252));
+    EXPECT_EQ(testsupport::selectAsText(central1252, "SELECT OBSERVACAO, ANOTACOES FROM DOCUREC WHERE CODDOCTO = '3'"),
+              (Rows{{Cell(kCp1252), Cell(bytesFrom(128, 255))}}));
 
     // The same two copies in blocks leave the same bytes, notes included.
     const std::string blocks1252 = dir.file("central-1252-blocks.fb");
@@ -105,7 +123,7 @@ TEST_F(TextBytes, AccentedTextInWin1252Databases) {
     central.parameters().setValue("Database", blocks1252);
     central.open();
     for (const std::string& branchFile : {branch1252, branchPath})
-        transfer::ConverteDocuRec(connections(), branchFile, "01", view, view, {2, 2});
+        transfer::ConverteDocuRec(connections(), branchFile, "01", view, view, {{2, 2}});
     EXPECT_TRUE(view.log.empty()) << view.log.front();
     EXPECT_EQ(rowsOf(blocks1252, "DOCUREC", testsupport::documentColumns()),
               rowsOf(central1252, "DOCUREC", testsupport::documentColumns()));

@@ -25,6 +25,7 @@
 #include "EntryList.h"
 #include "TestDatabases.h"
 #include "db/Connection.h"
+#include "db/Query.h"
 #include "transfer/Connections.h"
 #include "transfer/ConversionRun.h"
 
@@ -140,10 +141,10 @@ protected:
     // Opens the central connection the way the converter panel does and runs
     // the conversion over the entries.
     transfer::RunSummary convert(const std::vector<std::pair<std::string, std::string>>& entries,
-                                 int rowsPerCommit = 1) {
+                                 const transfer::RunOptions& options = {}) {
         EXPECT_TRUE(transfer::ConectaBancoCentralizador(central_, centralPath_, messages_));
         testsupport::EntryList list(entries);
-        return transfer::runConversion({central_, branch_}, list, view_, messages_, {{rowsPerCommit}});
+        return transfer::runConversion({central_, branch_}, list, view_, messages_, options);
     }
 
     long long centralCount(const std::string& table, const std::string& where = {}) {
@@ -251,7 +252,7 @@ TEST_F(ServerRoad, RowTheServerRefusesGivesOneLogLineWithTheServersMessageAndThe
     for (const auto& [rowsPerCommit, documentStatements] : {std::pair{1, 5}, {10000, 3}}) {
         SCOPED_TRACE(rowsPerCommit);
         view_.log.clear();
-        const transfer::RunSummary summary = convert({{branchA_, "01"}}, rowsPerCommit);
+        const transfer::RunSummary summary = convert({{branchA_, "01"}}, {{rowsPerCommit}});
 
         ASSERT_EQ(view_.log.size(), 1u);
         const std::string& line = view_.log.front();
@@ -425,6 +426,74 @@ TEST_F(ServerRoad, StoppedServerEndsTheJobAsALostConnectionWithinTheBound) {
         EXPECT_GE(centralCount("DOCUREC"), 48);
         EXPECT_TRUE(convert({{branchA_, "01"}}).clean());
         EXPECT_EQ(centralCount("DOCUREC"), 120);
+    }
+}
+
+// Both databases behind the server, as a runner far from its branch sees
+// them: with the wire compressed on request (and plain without), the notes
+// arrive byte for byte whatever their length, and each attachment of the
+// run says whether its wire is compressed.
+TEST_F(ServerRoad, NotesOfEveryLengthCrossACompressedOrPlainWireByteForByte) {
+    std::string everyByte, longNotes;
+    for (int byte = 1; byte < 256; ++byte) everyByte += static_cast<char>(byte);
+    for (int i = 0; longNotes.size() < 200000; ++i) longNotes += everyByte.substr(i % 255) + "\r\n";
+    const std::vector<std::pair<std::string, std::optional<std::string>>> notes = {
+        {"N-NULL", std::nullopt},
+        {"N-EMPTY", ""},
+        {"N-SHORT",
+         "Ligar antes do vencimento.\r\n\xC7"
+         "obran\xE7"
+         "a"},
+        {"N-BYTES", everyByte + std::string("\0fim\0", 5)},
+        {"N-4000", longNotes.substr(0, 4000)},
+        {"N-4001", longNotes.substr(0, 4001)},
+        {"N-32765", longNotes.substr(0, 32765)},
+        {"N-32766", longNotes.substr(0, 32766)},
+        {"N-LONG", longNotes},
+    };
+    const std::string branch = "localhost/" + serverPort() + ":" + dir_.file("central") + "/filial-remota.fb";
+    testsupport::createBranchDatabase(branch);
+    std::vector<testsupport::Row> documents;
+    for (const auto& [key, bytes] : notes)
+        documents.push_back(testsupport::documentRow("01", key).setBlob("ANOTACOES", bytes));
+    testsupport::insertRows(branch, "DOCUREC", documents);
+    testsupport::insertRows(branch, "MOVIREC", {testsupport::movementRow("01", "N-LONG")});
+
+    const auto wireCompressed = [](db::Connection& connection) {
+        db::Query query(connection);
+        query.addSql("SELECT RDB$GET_CONTEXT('SYSTEM', 'WIRE_COMPRESSED') FROM RDB$DATABASE");
+        query.open();
+        return query.asText(0);
+    };
+    // The window's way, then the runner's: short notes arrive with their
+    // rows, the total is counted by the database, the jobs share.
+    transfer::RunOptions runnersWay;
+    runnersWay.countInDatabase = runnersWay.shareAcrossJobs = runnersWay.inlineShortBlobs = true;
+    for (const auto& [compress, options] : {std::pair{false, transfer::RunOptions{}},
+                                            std::pair{true, transfer::RunOptions{}}, std::pair{true, runnersWay}}) {
+        SCOPED_TRACE(compress ? "compressed" : "plain");
+        SCOPED_TRACE(options.inlineShortBlobs ? "the runner's way" : "the window's way");
+        testsupport::execute(centralPath_, "DELETE FROM DOCUREC");
+        central_.setWireCompression(compress);
+        branch_.setWireCompression(compress);
+        const transfer::RunSummary summary = convert({{branch, "01"}}, options);
+        EXPECT_TRUE(messages_.boxes.empty()) << messages_.boxes.front();
+        EXPECT_TRUE(view_.log.empty()) << view_.log.front();
+        EXPECT_EQ(summary.writtenRows, static_cast<int>(notes.size()) + 1);
+        const std::string expected = compress ? "TRUE" : "FALSE";
+        EXPECT_EQ(wireCompressed(central_), expected);
+        ASSERT_TRUE(branch_.isAttached());
+        EXPECT_EQ(wireCompressed(branch_), expected);
+
+        for (const auto& [key, bytes] : notes) {
+            SCOPED_TRACE(key);
+            // No notes are read as empty notes, and written so.
+            const testsupport::Cell copied =
+                selectValue(centralPath_, "SELECT ANOTACOES FROM DOCUREC WHERE CODDOCTO = '" + key + "'");
+            ASSERT_TRUE(copied.has_value());
+            EXPECT_EQ(copied->size(), bytes.value_or("").size());
+            EXPECT_TRUE(*copied == bytes.value_or(""));
+        }
     }
 }
 
