@@ -146,25 +146,7 @@ bool isConnectionLost(const std::exception& failure) {
 
 }  // namespace
 
-void setParameter(const ColumnValue& value, db::Statement& central) {
-    switch (value.mapping->write) {
-        case WriteKind::Text:
-            central.setText(value.parameter, value.bytes);
-            return;
-        case WriteKind::Blob:
-            central.setBlob(value.parameter, value.bytes);
-            return;
-        case WriteKind::Double:
-            central.setDouble(value.parameter, value.number);
-            return;
-        case WriteKind::Date:
-            central.setDate(value.parameter, value.date);
-            return;
-        case WriteKind::Integer:
-            central.setInteger(value.parameter, value.integer);
-            return;
-    }
-}
+void setParameter(const ColumnValue& value, db::Statement& central) { setParameter(central, value.parameter, value); }
 
 BlockWrites::BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerStatement,
                          int rowsPerCommit)

@@ -9,6 +9,7 @@
 
 #include "db/DateTime.h"
 #include "transfer/TableProfile.h"
+#include "transfer/WrittenValue.h"
 
 namespace db {
 class DeclaredStatement;
@@ -18,15 +19,11 @@ class Transaction;
 
 namespace transfer {
 
-// One mapped column of a branch row as the copy read it, and the central
+// One mapped column of a branch row as the copy sends it, and the central
 // parameter it is given to.
-struct ColumnValue {
+struct ColumnValue : SentValue {
     const ColumnMapping* mapping = nullptr;
     int parameter = 0;
-    std::string bytes;  // Text and Blob
-    double number = 0;
-    std::int32_t integer = 0;
-    db::DateTime date;
 };
 using RowValues = std::vector<ColumnValue>;
 

@@ -90,32 +90,18 @@ std::string readBytes(const ResolvedColumn& column, db::Query& branch, int field
     return branch.asBytes(field);
 }
 
-// Text and byte columns as stored: no character set conversion on the way.
-std::string readString(const ResolvedColumn& column, db::Query& branch, int field) {
-    return column.mapping.read == ReadKind::Bytes ? readBytes(column, branch, field) : branch.asText(field);
-}
-
-// The source is read in its read kind; the value is kept in the form its
-// write kind gives the central statement.
+// The value as a run sends it; short notes the row already carries are
+// taken from it instead of their blob.
 ColumnValue readColumn(const ResolvedColumn& column, db::Query& branch) {
     const int field = column.field.index();
     ColumnValue value;
-    value.mapping = &column.mapping;
-    switch (column.mapping.write) {
-        case WriteKind::Text:
-        case WriteKind::Blob:
-            value.bytes = readString(column, branch, field);
-            break;
-        case WriteKind::Double:
-            value.number = branch.asDouble(field);
-            break;
-        case WriteKind::Date:
-            value.date = branch.asDateTime(field);
-            break;
-        case WriteKind::Integer:
-            value.integer = branch.asInteger(field);
-            break;
+    if (column.mapping.read == ReadKind::Bytes && column.inlineText.found()) {
+        value.kind = column.mapping.write;
+        value.bytes = readBytes(column, branch, field);
+    } else {
+        static_cast<SentValue&>(value) = sentValue(column.mapping, branch, field);
     }
+    value.mapping = &column.mapping;
     value.parameter = column.parameter.index();
     return value;
 }
