@@ -74,6 +74,7 @@ std::optional<FailedJob> convertEntries(transfer::Connections connections, trans
     try {
         transfer::RunOptions options;
         options.commit.rowsPerCommit = arguments.commitEvery;
+        options.commit.serverCommitsEachRow = true;
         options.oneAttemptPerSilentBranch = true;
         // Over a slow link every round trip counts.
         options.countInDatabase = true;

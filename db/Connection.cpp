@@ -166,23 +166,24 @@ IAttachment* Connection::attachment() const {
     return attachment_;
 }
 
-ITransaction* Connection::startTransaction() const {
+ITransaction* Connection::startTransaction(bool serverCommits) const {
     IAttachment* live = attachment();
     Call call(*this);
     try {
         fb::ThrowingStatus status;
-        if (transactionParameters_.empty()) {
+        std::vector<unsigned char>& parameters = serverCommits ? serverCommitsParameters_ : transactionParameters_;
+        if (parameters.empty()) {
             XpbBuilder tpb(IXpbBuilder::TPB, &status);
             tpb->insertTag(&status, readOnly_ ? isc_tpb_read : isc_tpb_write);
             tpb->insertTag(&status, isc_tpb_read_committed);
             tpb->insertTag(&status, isc_tpb_rec_version);
             tpb->insertTag(&status, isc_tpb_wait);
             if (lockTimeoutSeconds_ > 0) tpb->insertInt(&status, isc_tpb_lock_timeout, lockTimeoutSeconds_);
+            if (serverCommits) tpb->insertTag(&status, isc_tpb_autocommit);
             const unsigned char* bytes = tpb->getBuffer(&status);
-            transactionParameters_.assign(bytes, bytes + tpb->getBufferLength(&status));
+            parameters.assign(bytes, bytes + tpb->getBufferLength(&status));
         }
-        return live->startTransaction(&status, static_cast<unsigned>(transactionParameters_.size()),
-                                      transactionParameters_.data());
+        return live->startTransaction(&status, static_cast<unsigned>(parameters.size()), parameters.data());
     } catch (const FbException& failure) {
         fb::rethrowAsError(failure);
     }

@@ -46,6 +46,7 @@ public:
     void setLockTimeoutSeconds(int seconds) {
         lockTimeoutSeconds_ = seconds;
         transactionParameters_.clear();
+        serverCommitsParameters_.clear();
     }
     int lockTimeoutSeconds() const { return lockTimeoutSeconds_; }
 
@@ -54,6 +55,7 @@ public:
     void setReadOnly(bool readOnly) {
         readOnly_ = readOnly;
         transactionParameters_.clear();
+        serverCommitsParameters_.clear();
     }
 
     // How long an attach waits for a server's first answer (the attach's
@@ -110,9 +112,10 @@ public:
     std::uint64_t attachmentSerial() const { return attachmentSerial_; }
 
     // For the statement classes of db/: the live attachment (throws when
-    // detached) and a new read-committed, waiting transaction on it.
+    // detached) and a new read-committed, waiting transaction on it; with
+    // `serverCommits`, one the server commits after each statement.
     Firebird::IAttachment* attachment() const;
-    Firebird::ITransaction* startTransaction() const;
+    Firebird::ITransaction* startTransaction(bool serverCommits = false) const;
 
 private:
     ConnectionParameters parameters_;
@@ -129,6 +132,7 @@ private:
     bool readOnly_ = false;
     // Built once: every statement starts a transaction with the same settings.
     mutable std::vector<unsigned char> transactionParameters_;
+    mutable std::vector<unsigned char> serverCommitsParameters_;
     std::uint64_t attachmentSerial_ = 0;
 };
 

@@ -5,8 +5,8 @@
 
 namespace db {
 
-Transaction::Transaction(const Connection& connection)
-    : connection_(connection), transaction_(connection.startTransaction()) {}
+Transaction::Transaction(const Connection& connection, Commits commits)
+    : connection_(connection), transaction_(connection.startTransaction(commits == Commits::EachStatement)) {}
 
 Transaction::~Transaction() {
     if (!transaction_) return;

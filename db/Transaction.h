@@ -12,7 +12,11 @@ class Connection;
 // committed. Internal to db/.
 class Transaction {
 public:
-    explicit Transaction(const Connection& connection);
+    // Who commits: the caller, with commit(); or the server itself, as each
+    // statement that changed something ends (a failed one is undone alone),
+    // which spares a remote caller two round trips a statement.
+    enum class Commits { OnRequest, EachStatement };
+    explicit Transaction(const Connection& connection, Commits commits = Commits::OnRequest);
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;

@@ -157,6 +157,7 @@ public:
           profile_(profile),
           view_(view),
           rowsPerCommit_(policy.rowsPerCommit),
+          serverCommitsEachRow_(policy.serverCommitsEachRow),
           tally_(tally),
           blocks_(central, profile, tally.centralStatements, policy.rowsPerStatement, policy.rowsPerCommit) {}
 
@@ -167,7 +168,11 @@ public:
     // One row per commit: the row's parameters are set.
     void write() {
         ++tally_.centralStatements;
-        onCentral([&] { central_.execute(); });
+        onCentral([&] {
+            if (!serverCommitsEachRow_) return central_.execute();
+            if (!eachRow_) eachRow_.emplace(central_.connection(), db::Transaction::Commits::EachStatement);
+            central_.execute(*eachRow_);
+        });
         ++tally_.written;
     }
 
@@ -191,9 +196,21 @@ public:
     void commit() {
         flush();
         commitOpen();
+        endEachRow();
     }
 
 private:
+    // The rows of the server-committed transaction are in already: ending
+    // it has nothing left to commit, and a failure there loses no row.
+    void endEachRow() {
+        if (!eachRow_) return;
+        try {
+            eachRow_->commit();
+        } catch (const db::Error&) {
+        }
+        eachRow_.reset();
+    }
+
     struct PendingRow {
         std::string key;
         std::optional<RowValues> values;
@@ -257,9 +274,11 @@ private:
     const TableProfile& profile_;
     ProgressView& view_;
     int rowsPerCommit_;
+    bool serverCommitsEachRow_;
     CopyTally& tally_;
     BlockWrites blocks_;
     std::optional<db::Transaction> open_;
+    std::optional<db::Transaction> eachRow_;  // one row per commit, committed by the server
     std::vector<PendingRow> pending_;
     int pendingValues_ = 0;
     std::vector<std::string> committing_;  // written into the open transaction

@@ -43,6 +43,11 @@ struct CommitPolicy {
     // has no round trips to save (its engine spends more on a block than on
     // the same rows one by one).
     int rowsPerStatement = 0;
+    // With one row per commit: the server commits each row as its execute
+    // ends, in one transaction started once, instead of the copy starting
+    // and committing a transaction per row (one round trip a row instead of
+    // three). Each row is still committed on its own before the next is read.
+    bool serverCommitsEachRow = false;
 };
 
 // The central statement's attachment is gone. Told apart from a lost branch

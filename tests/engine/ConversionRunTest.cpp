@@ -125,7 +125,8 @@ TEST_F(ConversionRun, SameBranchTwiceCopiesOnce) {
 }
 
 // The runner's way (the total asked of the database, one branch attachment
-// per entry, each upsert prepared once per run, notes in the rows) ends as
+// per entry, each upsert prepared once per run, notes in the rows, each row
+// committed by the server as its execute ends) ends as
 // the window's way does: the same boxes, log lines, gauge maxima and rows,
 // only without the counting pass and the second attach of an entry.
 TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
@@ -167,6 +168,7 @@ TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
     const Way window = runWay({}, "janela");
     transfer::RunOptions shared;
     shared.countInDatabase = shared.shareAcrossJobs = shared.inlineShortBlobs = true;
+    shared.commit.serverCommitsEachRow = true;
     const Way runner = runWay(shared, "lote");
 
     ASSERT_EQ(window.summary.writtenRows, 9);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "db/Error.h"
 #include "db/Query.h"
 #include "db/Statement.h"
+#include "db/Transaction.h"
 
 namespace {
 
@@ -477,29 +479,42 @@ TEST_F(Writing, MissingParameterIsNamedInTheError) {
     EXPECT_NE(message.find("CodDocto"), std::string::npos) << message;
 }
 
+// Each execute is committed when it returns, whether the program commits
+// its own transaction per execute or the server commits each statement of
+// one transaction; a failed one leaves nothing and the next goes on.
 TEST_F(Writing, EachExecuteIsCommittedAndAFailedOneLeavesNothing) {
-    prepare("INSERT INTO TARGET (ID, VC, TXT) VALUES (:ID, :VC, :TXT)");
-    const int id = statement.paramIndex("ID"), vc = statement.paramIndex("VC"), txt = statement.paramIndex("TXT");
-    statement.setInteger(id, 1);
-    statement.setText(vc, "um");
-    statement.setBlob(txt, "blob um");
-    statement.execute();
-    EXPECT_EQ(testsupport::countRows(path, "TARGET"), 1);  // seen by another attachment
+    for (const bool serverCommits : {false, true}) {
+        SCOPED_TRACE(serverCommits ? "the server commits each statement" : "a transaction per execute");
+        testsupport::execute(path, "DELETE FROM TARGET");
+        prepare("INSERT INTO TARGET (ID, VC, TXT) VALUES (:ID, :VC, :TXT)");
+        std::optional<db::Transaction> eachStatement;
+        if (serverCommits) eachStatement.emplace(connection, db::Transaction::Commits::EachStatement);
+        const auto execute = [&] { eachStatement ? statement.execute(*eachStatement) : statement.execute(); };
+        const int id = statement.paramIndex("ID"), vc = statement.paramIndex("VC"), txt = statement.paramIndex("TXT");
+        statement.setInteger(id, 1);
+        statement.setText(vc, "um");
+        statement.setBlob(txt, "blob um");
+        execute();
+        EXPECT_EQ(testsupport::countRows(path, "TARGET"), 1);  // seen by another attachment
 
-    statement.setInteger(id, 2);
-    statement.setText(vc, "longo demais");
-    const std::string message = errorOf([&] { statement.execute(); });
-    EXPECT_NE(message.find("truncation"), std::string::npos) << message;
+        statement.setInteger(id, 2);
+        statement.setText(vc, "longo demais");
+        const std::string message = errorOf(execute);
+        EXPECT_NE(message.find("truncation"), std::string::npos) << message;
 
-    statement.setInteger(id, 1);  // duplicate key
-    statement.setText(vc, "dois");
-    const std::string duplicate = errorOf([&] { statement.execute(); });
-    EXPECT_NE(duplicate.find("PRIMARY"), std::string::npos) << duplicate;
+        statement.setInteger(id, 1);  // duplicate key
+        statement.setText(vc, "dois");
+        const std::string duplicate = errorOf(execute);
+        EXPECT_NE(duplicate.find("PRIMARY"), std::string::npos) << duplicate;
 
-    statement.setInteger(id, 3);
-    statement.execute();
-    EXPECT_EQ(testsupport::selectAsText(path, "SELECT ID, VC, TXT FROM TARGET ORDER BY ID"),
-              (Rows{{Cell("1"), Cell("um"), Cell("blob um")}, {Cell("3"), Cell("dois"), Cell("blob um")}}));
+        statement.setInteger(id, 3);
+        execute();
+        EXPECT_EQ(testsupport::selectAsText(path, "SELECT ID, VC, TXT FROM TARGET ORDER BY ID"),
+                  (Rows{{Cell("1"), Cell("um"), Cell("blob um")}, {Cell("3"), Cell("dois"), Cell("blob um")}}));
+        // Nothing was left for the end of the transaction.
+        if (eachStatement) eachStatement->rollback();
+        EXPECT_EQ(testsupport::countRows(path, "TARGET"), 2);
+    }
 }
 
 TEST_F(Writing, TextTheColumnCannotTakeIsAConversionErrorFromTheServer) {
