@@ -13,12 +13,6 @@ namespace db {
 
 using namespace Firebird;
 
-namespace {
-
-constexpr unsigned kBlobSegment = 32 * 1024;
-
-}  // namespace
-
 DeclaredStatement::DeclaredStatement(Connection& connection, std::string sql)
     : connection_(connection), sql_(std::move(sql)) {}
 
@@ -118,20 +112,7 @@ void DeclaredStatement::setBlob(unsigned position, std::string_view bytes, Trans
     ISC_QUAD id{};
     try {
         Connection::Call call(connection_);
-        fb::ThrowingStatus status;
-        IBlob* blob = connection_.attachment()->createBlob(&status, transaction.handle(), &id, 0, nullptr);
-        try {
-            for (std::size_t done = 0; done < bytes.size(); done += kBlobSegment) {
-                const auto length = static_cast<unsigned>(std::min<std::size_t>(kBlobSegment, bytes.size() - done));
-                blob->putSegment(&status, length, bytes.data() + done);
-            }
-            blob->close(&status);  // releases the interface on success
-        } catch (...) {
-            fb::QuietStatus quiet;
-            blob->cancel(&quiet);
-            if (quiet.failed()) blob->release();
-            throw;
-        }
+        id = fb::writeBlob(connection_.attachment(), transaction.handle(), bytes);
     } catch (const FbException& failure) {
         fb::rethrowAsError(failure);
     }

@@ -1,5 +1,6 @@
 #include "db/FirebirdClient.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "db/Error.h"
@@ -62,6 +63,27 @@ bool meansConnectionLost(Firebird::IStatus* status) {
 void rethrowAsError(const Firebird::FbException& failure) {
     Firebird::IStatus* status = failure.getStatus();
     throw Error(formatStatus(status), errorCode(status), meansConnectionLost(status));
+}
+
+ISC_QUAD writeBlob(Firebird::IAttachment* attachment, Firebird::ITransaction* transaction, std::string_view bytes) {
+    // Segments of a size the engine takes in one call.
+    constexpr unsigned kBlobSegment = 32 * 1024;
+    ISC_QUAD id{};
+    ThrowingStatus status;
+    Firebird::IBlob* blob = attachment->createBlob(&status, transaction, &id, 0, nullptr);
+    try {
+        for (std::size_t done = 0; done < bytes.size(); done += kBlobSegment) {
+            const auto length = static_cast<unsigned>(std::min<std::size_t>(kBlobSegment, bytes.size() - done));
+            blob->putSegment(&status, length, bytes.data() + done);
+        }
+        blob->close(&status);  // releases the interface on success
+    } catch (...) {
+        QuietStatus quiet;
+        blob->cancel(&quiet);
+        if (quiet.failed()) blob->release();
+        throw;
+    }
+    return id;
 }
 
 }  // namespace db::fb

@@ -6,6 +6,7 @@
 #include <firebird/Interface.h>
 
 #include <string>
+#include <string_view>
 
 namespace db::fb {
 
@@ -56,5 +57,9 @@ private:
     Firebird::IStatus* status_;
     Firebird::ThrowStatusWrapper wrapper_;
 };
+
+// A new blob holding `bytes`, written in segments in `transaction`; a blob
+// left half written is cancelled. Throws FbException.
+ISC_QUAD writeBlob(Firebird::IAttachment* attachment, Firebird::ITransaction* transaction, std::string_view bytes);
 
 }  // namespace db::fb

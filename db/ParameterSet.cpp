@@ -14,7 +14,6 @@ using namespace Firebird;
 namespace {
 
 constexpr unsigned kMaxVaryingLength = 32765;
-constexpr unsigned kBlobSegment = 32 * 1024;
 // What the blobs carried as text may take of an input message, which must
 // stay under 64 KB; the rest of the message is estimated from its slots.
 constexpr unsigned kMessageBudget = 64 * 1024 - 1024;
@@ -28,25 +27,6 @@ void putVarying(unsigned char* field, std::string_view bytes) {
     const auto length = static_cast<unsigned short>(bytes.size());
     std::memcpy(field, &length, sizeof length);
     std::memcpy(field + sizeof length, bytes.data(), bytes.size());
-}
-
-ISC_QUAD writeBlob(IAttachment* attachment, ITransaction* transaction, std::string_view bytes) {
-    ISC_QUAD id{};
-    fb::ThrowingStatus status;
-    IBlob* blob = attachment->createBlob(&status, transaction, &id, 0, nullptr);
-    try {
-        for (std::size_t done = 0; done < bytes.size(); done += kBlobSegment) {
-            const auto length = static_cast<unsigned>(std::min<std::size_t>(kBlobSegment, bytes.size() - done));
-            blob->putSegment(&status, length, bytes.data() + done);
-        }
-        blob->close(&status);  // releases the interface on success
-    } catch (...) {
-        fb::QuietStatus quiet;
-        blob->cancel(&quiet);
-        if (quiet.failed()) blob->release();
-        throw;
-    }
-    return id;
 }
 
 }  // namespace
@@ -303,7 +283,7 @@ void ParameterSet::buildMessage(IMessageMetadata* described, IAttachment* attach
                         putVarying(field, value.bytes);
                         break;
                     }
-                    const ISC_QUAD id = writeBlob(attachment, transaction, value.bytes);
+                    const ISC_QUAD id = fb::writeBlob(attachment, transaction, value.bytes);
                     std::memcpy(field, &id, sizeof id);
                     break;
                 }
