@@ -4,6 +4,7 @@
 
 #include "db/Error.h"
 #include "reconcile/ReconcileError.h"
+#include "transfer/DisplayText.h"
 
 namespace reconcile {
 
@@ -55,13 +56,17 @@ void RowStream::guarded(Work&& work) {
 }
 
 RowStream::RowStream(db::Connection& connection, std::string where, const CentralTable& table, bool branchSide,
-                     const std::string& empresa)
+                     const std::string& empresa, bool keepSent)
     : where_(std::move(where)),
       table_(table),
       branchSide_(branchSide),
+      keepSent_(branchSide && keepSent),
       query_(connection),
       values_(table.rules.size()),
       key_(table.keyRules.size()) {
+    const std::string keyField = upper(table.checked->profile->keyField);
+    for (std::size_t i = 0; i < table.rules.size(); ++i)
+        if (upper(table.rules[i].field) == keyField) keyField_ = static_cast<int>(i);
     guarded([&] {
         const db::ColumnTypes types = branchSide ? db::readColumnTypes(connection, table.name) : table.centralTypes;
         query_.addSql(selectSql(table, branchSide, types));
@@ -99,9 +104,26 @@ void RowStream::load() {
                                  " of a row cannot be read: " + value.problem);
         encodeKeyPart(rule, value, key_[k]);
     }
+    if (keepSent_) loadSent();
     if (hasPrevious_ && keyLess(key_, previous_))
         throw ReconcileError(table_.name + ": " + where_ + ": the rows do not come in the order of the key (" +
                              shownKey() + " came after a greater key)");
+}
+
+// Read as the copy reads the row for its upsert; a value it cannot read
+// fails the row, as it fails the copy's row.
+void RowStream::loadSent() {
+    const std::vector<transfer::ColumnMapping>& mappings = table_.checked->profile->columns;
+    sent_.values.resize(table_.rules.size());
+    sent_.unsent.clear();
+    for (std::size_t i = 0; i < table_.rules.size(); ++i) {
+        try {
+            sent_.values[i] = transfer::sentValue(mappings[i], query_, static_cast<int>(i));
+        } catch (const db::Error& failure) {
+            if (sent_.unsent.empty()) sent_.unsent = failure.what();
+        }
+    }
+    sent_.keyText = keyField_ >= 0 ? transfer::displayText(query_.asText(keyField_)) : shownKey();
 }
 
 std::string RowStream::shownKey() const {
