@@ -89,13 +89,18 @@ void RowStream::load() {
     if (query_.eof()) return;
     values_.resize(table_.rules.size());
     key_.resize(table_.keyRules.size());
+    if (keepSent_) loadSent();
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         const int index = static_cast<int>(i);
-        if (branchSide_)
-            readBranchValue(table_.rules[i], query_, index, values_[i]);
-        else
+        if (!branchSide_)
             readCentralValue(table_.rules[i], query_, index, values_[i]);
+        else if (keepSent_ && sentAsRead_[i] &&
+                 transfer::writtenValueOfSent(table_.rules[i], sent_.values[i], values_[i]))
+            values_[i].problem.clear();  // read once, for both
+        else
+            readBranchValue(table_.rules[i], query_, index, values_[i]);
     }
+    if (keepSent_) sent_.keyText = keyField_ >= 0 ? transfer::displayText(query_.asText(keyField_)) : shownKey();
     for (std::size_t k = 0; k < table_.keyRules.size(); ++k) {
         const Rule& rule = table_.rules[static_cast<std::size_t>(table_.keyRules[k])];
         const Value& value = values_[static_cast<std::size_t>(table_.keyRules[k])];
@@ -104,7 +109,6 @@ void RowStream::load() {
                                  " of a row cannot be read: " + value.problem);
         encodeKeyPart(rule, value, key_[k]);
     }
-    if (keepSent_) loadSent();
     if (hasPrevious_ && keyLess(key_, previous_))
         throw ReconcileError(table_.name + ": " + where_ + ": the rows do not come in the order of the key (" +
                              shownKey() + " came after a greater key)");
@@ -115,15 +119,16 @@ void RowStream::load() {
 void RowStream::loadSent() {
     const std::vector<transfer::ColumnMapping>& mappings = table_.checked->profile->columns;
     sent_.values.resize(table_.rules.size());
+    sentAsRead_.assign(table_.rules.size(), false);
     sent_.unsent.clear();
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         try {
             sent_.values[i] = transfer::sentValue(mappings[i], query_, static_cast<int>(i));
+            sentAsRead_[i] = true;
         } catch (const db::Error& failure) {
             if (sent_.unsent.empty()) sent_.unsent = failure.what();
         }
     }
-    sent_.keyText = keyField_ >= 0 ? transfer::displayText(query_.asText(keyField_)) : shownKey();
 }
 
 std::string RowStream::shownKey() const {

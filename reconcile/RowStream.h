@@ -54,6 +54,7 @@ private:
     bool keepSent_;
     int keyField_ = -1;  // the profile's key field among the rules; -1: the shown key
     SentRow sent_;
+    std::vector<bool> sentAsRead_;  // per rule: its sent value could be read
     db::Query query_;
     std::vector<Value> values_;
     Key key_;
