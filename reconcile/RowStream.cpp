@@ -1,6 +1,11 @@
 #include "reconcile/RowStream.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "db/Error.h"
 #include "reconcile/ReconcileError.h"
@@ -55,15 +60,91 @@ void RowStream::guarded(Work&& work) {
     }
 }
 
+// Reads the rows in batches on a thread of its own, a few batches ahead of
+// the caller, so memory stays flat; a failure is handed over in its place,
+// after the rows read before it.
+class RowStream::ReadAhead {
+public:
+    explicit ReadAhead(RowStream& stream) : stream_(stream), worker_([this] { run(); }) {}
+    ~ReadAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        worker_.join();
+    }
+
+    // The next row into `row`; false at the end. Rethrows the failure that
+    // ended the reading.
+    bool next(Row& row) {
+        if (position_ == batch_.size()) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return !ready_.empty() || finished_; });
+            if (ready_.empty()) {
+                if (failure_) std::rethrow_exception(failure_);
+                return false;
+            }
+            batch_ = std::move(ready_.front());
+            ready_.pop_front();
+            position_ = 0;
+            changed_.notify_all();
+        }
+        std::swap(row, batch_[position_++]);
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kBatchRows = 256;
+    static constexpr std::size_t kBatchesAhead = 4;
+
+    void run() {
+        std::exception_ptr failure;
+        bool atEnd = false;
+        while (!atEnd && !failure) {
+            std::vector<Row> batch;
+            batch.reserve(kBatchRows);
+            try {
+                stream_.guarded([&] {
+                    while (batch.size() < kBatchRows && !stream_.query_.eof()) {
+                        stream_.load();
+                        batch.push_back(std::move(stream_.reading_));
+                        stream_.query_.next();
+                    }
+                });
+                atEnd = stream_.query_.eof();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return ready_.size() < kBatchesAhead || stopping_; });
+            if (stopping_) return;
+            if (!batch.empty()) ready_.push_back(std::move(batch));
+            finished_ = atEnd || failure;
+            failure_ = failure;
+            changed_.notify_all();
+        }
+    }
+
+    RowStream& stream_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<Row>> ready_;
+    bool finished_ = false;
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::vector<Row> batch_;  // the caller's
+    std::size_t position_ = 0;
+    std::thread worker_;  // last: started once the rest is in place
+};
+
 RowStream::RowStream(db::Connection& connection, std::string where, const CentralTable& table, bool branchSide,
                      const std::string& empresa, bool keepSent)
     : where_(std::move(where)),
       table_(table),
       branchSide_(branchSide),
       keepSent_(branchSide && keepSent),
-      query_(connection),
-      values_(table.rules.size()),
-      key_(table.keyRules.size()) {
+      query_(connection) {
     const std::string keyField = upper(table.checked->profile->keyField);
     for (std::size_t i = 0; i < table.rules.size(); ++i)
         if (upper(table.rules[i].field) == keyField) keyField_ = static_cast<int>(i);
@@ -72,61 +153,83 @@ RowStream::RowStream(db::Connection& connection, std::string where, const Centra
         query_.addSql(selectSql(table, branchSide, types));
         query_.setText(query_.paramIndex("CODEMPRESA"), empresa);
         query_.open();
-        load();
+    });
+    if (branchSide_) {
+        readAhead_ = std::make_unique<ReadAhead>(*this);
+        advance();
+    } else {
+        guarded([&] { readCurrent(); });
+    }
+}
+
+RowStream::~RowStream() = default;
+
+void RowStream::advance() {
+    if (readAhead_) {
+        atEnd_ = !readAhead_->next(row_);
+        return;
+    }
+    guarded([&] {
+        query_.next();
+        readCurrent();
     });
 }
 
-void RowStream::advance() {
-    guarded([&] {
-        std::swap(previous_, key_);
-        hasPrevious_ = true;
-        query_.next();
-        load();
-    });
+// The central side, read as the caller asks.
+void RowStream::readCurrent() {
+    atEnd_ = query_.eof();
+    if (atEnd_) return;
+    load();
+    std::swap(row_, reading_);
 }
 
 void RowStream::load() {
-    if (query_.eof()) return;
-    values_.resize(table_.rules.size());
-    key_.resize(table_.keyRules.size());
+    std::vector<Value>& values = reading_.values;
+    Key& key = reading_.key;
+    values.resize(table_.rules.size());
+    key.resize(table_.keyRules.size());
     if (keepSent_) loadSent();
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         const int index = static_cast<int>(i);
         if (!branchSide_)
-            readCentralValue(table_.rules[i], query_, index, values_[i]);
+            readCentralValue(table_.rules[i], query_, index, values[i]);
         else if (keepSent_ && sentAsRead_[i] &&
-                 transfer::writtenValueOfSent(table_.rules[i], sent_.values[i], values_[i]))
-            values_[i].problem.clear();  // read once, for both
+                 transfer::writtenValueOfSent(table_.rules[i], reading_.sent.values[i], values[i]))
+            values[i].problem.clear();  // read once, for both
         else
-            readBranchValue(table_.rules[i], query_, index, values_[i]);
+            readBranchValue(table_.rules[i], query_, index, values[i]);
     }
-    if (keepSent_) sent_.keyText = keyField_ >= 0 ? transfer::displayText(query_.asText(keyField_)) : shownKey();
+    if (keepSent_)
+        reading_.sent.keyText = keyField_ >= 0 ? transfer::displayText(query_.asText(keyField_)) : shownKey();
     for (std::size_t k = 0; k < table_.keyRules.size(); ++k) {
         const Rule& rule = table_.rules[static_cast<std::size_t>(table_.keyRules[k])];
-        const Value& value = values_[static_cast<std::size_t>(table_.keyRules[k])];
+        const Value& value = values[static_cast<std::size_t>(table_.keyRules[k])];
         if (!value.problem.empty())
             throw ReconcileError(table_.name + ": " + where_ + ": the key column " + rule.column +
                                  " of a row cannot be read: " + value.problem);
-        encodeKeyPart(rule, value, key_[k]);
+        encodeKeyPart(rule, value, key[k]);
     }
-    if (hasPrevious_ && keyLess(key_, previous_))
+    if (hasPrevious_ && keyLess(key, previous_))
         throw ReconcileError(table_.name + ": " + where_ + ": the rows do not come in the order of the key (" +
                              shownKey() + " came after a greater key)");
+    previous_ = key;
+    hasPrevious_ = true;
 }
 
 // Read as the copy reads the row for its upsert; a value it cannot read
 // fails the row, as it fails the copy's row.
 void RowStream::loadSent() {
     const std::vector<transfer::ColumnMapping>& mappings = table_.checked->profile->columns;
-    sent_.values.resize(table_.rules.size());
+    SentRow& sent = reading_.sent;
+    sent.values.resize(table_.rules.size());
     sentAsRead_.assign(table_.rules.size(), false);
-    sent_.unsent.clear();
+    sent.unsent.clear();
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         try {
-            sent_.values[i] = transfer::sentValue(mappings[i], query_, static_cast<int>(i));
+            sent.values[i] = transfer::sentValue(mappings[i], query_, static_cast<int>(i));
             sentAsRead_[i] = true;
         } catch (const db::Error& failure) {
-            if (sent_.unsent.empty()) sent_.unsent = failure.what();
+            if (sent.unsent.empty()) sent.unsent = failure.what();
         }
     }
 }
@@ -135,7 +238,8 @@ std::string RowStream::shownKey() const {
     std::string text;
     for (std::size_t k = 0; k < table_.keyRules.size(); ++k) {
         const auto rule = static_cast<std::size_t>(table_.keyRules[k]);
-        text += (k ? " " : "") + table_.rules[rule].column + "=" + shownValue(table_.rules[rule], values_[rule]);
+        text +=
+            (k ? " " : "") + table_.rules[rule].column + "=" + shownValue(table_.rules[rule], reading_.values[rule]);
     }
     return text;
 }

@@ -3,6 +3,7 @@
 // One side's rows of one company, streamed in key order: a branch's as a run
 // would write them, or the central database's as it holds them.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,23 +28,36 @@ struct SentRow {
 class RowStream {
 public:
     // `where` names the side in failures: the branch file or "central
-    // database". Failures leave as ReconcileError.
+    // database". Failures leave as ReconcileError. A branch side is read
+    // ahead on a thread of its own, on its own connection, while the caller
+    // reads the central side.
     RowStream(db::Connection& connection, std::string where, const CentralTable& table, bool branchSide,
               const std::string& empresa, bool keepSent = false);
+    ~RowStream();
+    RowStream(const RowStream&) = delete;
+    RowStream& operator=(const RowStream&) = delete;
 
-    bool atEnd() const { return query_.eof(); }
-    const Key& key() const { return key_; }
-    const std::vector<Value>& values() const { return values_; }
+    bool atEnd() const { return atEnd_; }
+    const Key& key() const { return row_.key; }
+    const std::vector<Value>& values() const { return row_.values; }
     // Hands the current row's values over (for a row kept past advance()),
     // with its sent values when the stream keeps them.
-    void takeValues(std::vector<Value>& into) { std::swap(into, values_); }
-    void takeSent(SentRow& into) { std::swap(into, sent_); }
+    void takeValues(std::vector<Value>& into) { std::swap(into, row_.values); }
+    void takeSent(SentRow& into) { std::swap(into, row_.sent); }
 
     void advance();
 
 private:
+    struct Row {
+        std::vector<Value> values;
+        Key key;
+        SentRow sent;
+    };
+    class ReadAhead;
+
     template <typename Work>
     void guarded(Work&& work);
+    void readCurrent();
     void load();
     void loadSent();
     std::string shownKey() const;
@@ -53,13 +67,14 @@ private:
     bool branchSide_;
     bool keepSent_;
     int keyField_ = -1;  // the profile's key field among the rules; -1: the shown key
-    SentRow sent_;
-    std::vector<bool> sentAsRead_;  // per rule: its sent value could be read
     db::Query query_;
-    std::vector<Value> values_;
-    Key key_;
+    Row reading_;                   // the row being read from the query
+    std::vector<bool> sentAsRead_;  // per rule: its sent value could be read
     Key previous_;
     bool hasPrevious_ = false;
+    Row row_;  // the current row
+    bool atEnd_ = false;
+    std::unique_ptr<ReadAhead> readAhead_;  // declared after the query: stopped before it closes
 };
 
 }  // namespace reconcile
