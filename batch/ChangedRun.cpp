@@ -46,6 +46,9 @@ public:
     void difference(const reconcile::TableCheck&, const reconcile::Difference& difference) override {
         using reconcile::DifferenceKind;
         if (difference.kind != DifferenceKind::Missing && difference.kind != DifferenceKind::Different) return;
+        // A stop asked for ends the run after the row in hand, not at the
+        // merge's next look.
+        if (terminal_.stopRequested()) throw reconcile::ReconcileStopped();
         EntryPart& entry = part(difference.branches.back());
         ++entry.tally.compared;
         const reconcile::SentRow& row = *difference.row;
