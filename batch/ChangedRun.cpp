@@ -130,6 +130,9 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
 
     const transfer::CommitPolicy policy{arguments.commitEvery};
     std::vector<reconcile::CentralTable> tables;
+    // The central rows are read on an attachment of their own: its stream
+    // reads ahead on another thread while the writes use `central`.
+    db::Connection centralRows;
     std::set<std::string> unopened;
     // Each table's upsert is prepared once for the run.
     db::Statement upserts[2];
@@ -154,6 +157,12 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
             std::vector<EntryPart> parts(opened.bancos.size());
             try {
                 if (tables.empty()) tables = reconcile::describeCentralTables(central);
+                if (!centralRows.isAttached()) {
+                    centralRows.parameters() = central.parameters();
+                    applyCredentials(centralRows, arguments);
+                    centralRows.setReadOnly(true);
+                    centralRows.open();
+                }
                 db::Statement& upsert = upserts[t];
                 if (!upsert.isAttached()) upsert.attach(central);
                 for (EntryPart& part : parts)
@@ -162,7 +171,7 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                 ChangedRowsSink sink(parts, terminal);
                 bool stopped = false;
                 try {
-                    reconcile::mergeTable(tables[t], central, sources, check, sink);
+                    reconcile::mergeTable(tables[t], centralRows, sources, check, sink);
                 } catch (const reconcile::ReconcileStopped&) {
                     stopped = true;
                 }

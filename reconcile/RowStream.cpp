@@ -154,34 +154,13 @@ RowStream::RowStream(db::Connection& connection, std::string where, const Centra
         query_.setText(query_.paramIndex("CODEMPRESA"), empresa);
         query_.open();
     });
-    if (branchSide_) {
-        readAhead_ = std::make_unique<ReadAhead>(*this);
-        advance();
-    } else {
-        guarded([&] { readCurrent(); });
-    }
+    readAhead_ = std::make_unique<ReadAhead>(*this);
+    advance();
 }
 
 RowStream::~RowStream() = default;
 
-void RowStream::advance() {
-    if (readAhead_) {
-        atEnd_ = !readAhead_->next(row_);
-        return;
-    }
-    guarded([&] {
-        query_.next();
-        readCurrent();
-    });
-}
-
-// The central side, read as the caller asks.
-void RowStream::readCurrent() {
-    atEnd_ = query_.eof();
-    if (atEnd_) return;
-    load();
-    std::swap(row_, reading_);
-}
+void RowStream::advance() { atEnd_ = !readAhead_->next(row_); }
 
 void RowStream::load() {
     std::vector<Value>& values = reading_.values;

@@ -28,9 +28,9 @@ struct SentRow {
 class RowStream {
 public:
     // `where` names the side in failures: the branch file or "central
-    // database". Failures leave as ReconcileError. A branch side is read
-    // ahead on a thread of its own, on its own connection, while the caller
-    // reads the central side.
+    // database". Failures leave as ReconcileError. The rows are read ahead
+    // on a thread of its own, so nothing else may use `connection` while the
+    // stream lives.
     RowStream(db::Connection& connection, std::string where, const CentralTable& table, bool branchSide,
               const std::string& empresa, bool keepSent = false);
     ~RowStream();
@@ -57,7 +57,6 @@ private:
 
     template <typename Work>
     void guarded(Work&& work);
-    void readCurrent();
     void load();
     void loadSent();
     std::string shownKey() const;
