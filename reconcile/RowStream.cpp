@@ -80,6 +80,8 @@ public:
     bool next(Row& row) {
         if (position_ == batch_.size()) {
             std::unique_lock lock(mutex_);
+            // The rows read keep their storage for the rows to come.
+            if (!batch_.empty() && spare_.size() < kBatchesAhead) spare_.push_back(std::move(batch_));
             changed_.wait(lock, [&] { return !ready_.empty() || finished_; });
             if (ready_.empty()) {
                 if (failure_) std::rethrow_exception(failure_);
@@ -103,12 +105,19 @@ private:
         bool atEnd = false;
         while (!atEnd && !failure) {
             std::vector<Row> batch;
-            batch.reserve(kBatchRows);
+            {
+                std::lock_guard lock(mutex_);
+                if (!spare_.empty()) {
+                    batch = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
+            std::size_t rows = 0;
             try {
                 stream_.guarded([&] {
-                    while (batch.size() < kBatchRows && !stream_.query_.eof()) {
-                        stream_.load();
-                        batch.push_back(std::move(stream_.reading_));
+                    for (; rows < kBatchRows && !stream_.query_.eof(); ++rows) {
+                        if (rows == batch.size()) batch.emplace_back();
+                        stream_.load(batch[rows]);
                         stream_.query_.next();
                     }
                 });
@@ -116,6 +125,7 @@ private:
             } catch (...) {
                 failure = std::current_exception();
             }
+            batch.resize(rows);
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return ready_.size() < kBatchesAhead || stopping_; });
             if (stopping_) return;
@@ -130,6 +140,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::vector<Row>> ready_;
+    std::vector<std::vector<Row>> spare_;  // read by the caller, to be filled again
     bool finished_ = false;
     bool stopping_ = false;
     std::exception_ptr failure_;
@@ -162,24 +173,24 @@ RowStream::~RowStream() = default;
 
 void RowStream::advance() { atEnd_ = !readAhead_->next(row_); }
 
-void RowStream::load() {
-    std::vector<Value>& values = reading_.values;
-    Key& key = reading_.key;
+void RowStream::load(Row& row) {
+    std::vector<Value>& values = row.values;
+    Key& key = row.key;
     values.resize(table_.rules.size());
     key.resize(table_.keyRules.size());
-    if (keepSent_) loadSent();
+    if (keepSent_) loadSent(row.sent);
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         const int index = static_cast<int>(i);
         if (!branchSide_)
             readCentralValue(table_.rules[i], query_, index, values[i]);
         else if (keepSent_ && sentAsRead_[i] &&
-                 transfer::writtenValueOfSent(table_.rules[i], reading_.sent.values[i], values[i]))
+                 transfer::writtenValueOfSent(table_.rules[i], row.sent.values[i], values[i]))
             values[i].problem.clear();  // read once, for both
         else
             readBranchValue(table_.rules[i], query_, index, values[i]);
     }
     if (keepSent_)
-        reading_.sent.keyText = keyField_ >= 0 ? transfer::displayText(query_.asText(keyField_)) : shownKey();
+        row.sent.keyText = keyField_ >= 0 ? transfer::displayText(query_.asText(keyField_)) : shownKey(values);
     for (std::size_t k = 0; k < table_.keyRules.size(); ++k) {
         const Rule& rule = table_.rules[static_cast<std::size_t>(table_.keyRules[k])];
         const Value& value = values[static_cast<std::size_t>(table_.keyRules[k])];
@@ -190,16 +201,15 @@ void RowStream::load() {
     }
     if (hasPrevious_ && keyLess(key, previous_))
         throw ReconcileError(table_.name + ": " + where_ + ": the rows do not come in the order of the key (" +
-                             shownKey() + " came after a greater key)");
+                             shownKey(values) + " came after a greater key)");
     previous_ = key;
     hasPrevious_ = true;
 }
 
 // Read as the copy reads the row for its upsert; a value it cannot read
 // fails the row, as it fails the copy's row.
-void RowStream::loadSent() {
+void RowStream::loadSent(SentRow& sent) {
     const std::vector<transfer::ColumnMapping>& mappings = table_.checked->profile->columns;
-    SentRow& sent = reading_.sent;
     sent.values.resize(table_.rules.size());
     sentAsRead_.assign(table_.rules.size(), false);
     sent.unsent.clear();
@@ -213,12 +223,11 @@ void RowStream::loadSent() {
     }
 }
 
-std::string RowStream::shownKey() const {
+std::string RowStream::shownKey(const std::vector<Value>& values) const {
     std::string text;
     for (std::size_t k = 0; k < table_.keyRules.size(); ++k) {
         const auto rule = static_cast<std::size_t>(table_.keyRules[k]);
-        text +=
-            (k ? " " : "") + table_.rules[rule].column + "=" + shownValue(table_.rules[rule], reading_.values[rule]);
+        text += (k ? " " : "") + table_.rules[rule].column + "=" + shownValue(table_.rules[rule], values[rule]);
     }
     return text;
 }

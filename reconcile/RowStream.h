@@ -57,9 +57,9 @@ private:
 
     template <typename Work>
     void guarded(Work&& work);
-    void load();
-    void loadSent();
-    std::string shownKey() const;
+    void load(Row& row);
+    void loadSent(SentRow& sent);
+    std::string shownKey(const std::vector<Value>& values) const;
 
     std::string where_;
     const CentralTable& table_;
@@ -67,7 +67,6 @@ private:
     bool keepSent_;
     int keyField_ = -1;  // the profile's key field among the rules; -1: the shown key
     db::Query query_;
-    Row reading_;                   // the row being read from the query
     std::vector<bool> sentAsRead_;  // per rule: its sent value could be read
     Key previous_;
     bool hasPrevious_ = false;
