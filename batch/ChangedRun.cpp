@@ -8,6 +8,7 @@
 #include "batch/Terminal.h"
 #include "db/Connection.h"
 #include "db/LocalFile.h"
+#include "db/Query.h"
 #include "db/Statement.h"
 #include "reconcile/CentralTable.h"
 #include "reconcile/Merge.h"
@@ -83,6 +84,20 @@ struct OpenedEntries {
     std::vector<std::unique_ptr<db::Connection>> connections;
 };
 
+// The gauge's total for a table: the rows of the code in every entry, as
+// the databases count them.
+int branchRows(const OpenedEntries& opened, const transfer::TableProfile& profile, const std::string& code) {
+    int rows = 0;
+    for (const auto& connection : opened.connections) {
+        db::Query count(*connection);
+        count.addSql(profile.countSql);
+        count.setText(count.paramIndex("CodEmpresa"), code);
+        count.open();
+        rows += count.asInteger(0);
+    }
+    return rows;
+}
+
 OpenedEntries openEntries(db::Connection& central, const std::vector<std::string>& bancos, const Arguments& arguments,
                           Terminal& terminal, transfer::RunSummary& summary, std::set<std::string>& unopened,
                           const std::string& code) {
@@ -155,7 +170,13 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
             terminal.tableJobStarting(where, code, profile.tableName);
             const auto started = Clock::now();
             std::vector<EntryPart> parts(opened.bancos.size());
+            // The progress line is ended however the table ends.
+            struct GaugeReset {
+                Terminal& terminal;
+                ~GaugeReset() { terminal.resetGauge(); }
+            } gaugeReset{terminal};
             try {
+                if (terminal.showsRowCount()) terminal.setGaugeMaximum(branchRows(opened, profile, code));
                 if (tables.empty()) tables = reconcile::describeCentralTables(central);
                 if (!centralRows.isAttached()) {
                     centralRows.parameters() = central.parameters();
