@@ -219,6 +219,10 @@ Parsed parseArguments(int argc, const char* const* argv, std::ostream& out, std:
         "--check", arguments.check,
         "Write nothing: compare the central rows of each code with its branches' rows, as a run would copy them");
     app.add_flag("--verify", arguments.verify, "After the run, the comparison of --check")->excludes(checkOption);
+    app.add_flag("--changed-only", arguments.changedOnly,
+                 "Compare as --check does and write only the rows missing from the central database or "
+                 "different there; the central tables end as a full run leaves them")
+        ->excludes(checkOption);
 
     try {
         // Refused by name before CLI11 sees it: its messages would repeat

@@ -27,10 +27,11 @@ struct Arguments {
     int jobs = 1;                        // entries of different company codes at once, each on connections of its own
     int connectTimeoutSeconds = 15;      // wait for a server's first answer at each attach
     std::optional<std::string> role;
-    std::string reportPath;  // empty: no JSON report
-    bool quiet = false;      // no progress line even on a terminal
-    bool check = false;      // compare the central database with the branches instead of a run
-    bool verify = false;     // the same comparison right after the run
+    std::string reportPath;    // empty: no JSON report
+    bool quiet = false;        // no progress line even on a terminal
+    bool check = false;        // compare the central database with the branches instead of a run
+    bool verify = false;       // the same comparison right after the run
+    bool changedOnly = false;  // write only the rows the central database lacks or holds otherwise
 };
 
 // A problem with the arguments, worded as the one line the user sees.

@@ -66,35 +66,45 @@ std::string summaryTable(const RunRecord& record) {
     for (const transfer::JobReport& job : record.summary.jobs) width = std::max(width, oneLine(job.banco).size());
     if (record.failedJob) width = std::max(width, oneLine(record.failedJob->banco).size());
     std::ostringstream out;
+    // A run that writes only what differs also tells what it compared.
+    const bool comparing = record.arguments.changedOnly;
     auto line = [&](const std::string& rawBanco, const std::string& code, const std::string& table,
-                    const std::string& read, const std::string& written, const std::string& failed,
-                    const std::string& seconds) {
+                    const std::string& read, const std::string& compared, const std::string& unchanged,
+                    const std::string& written, const std::string& failed, const std::string& seconds) {
         const std::string banco = oneLine(rawBanco);  // a path may hold control characters
-        out << padRight(banco, width) << "  " << padRight(code, 4) << "  " << padRight(table, 7) << padLeft(read, 10)
-            << padLeft(written, 10) << padLeft(failed, 8) << padLeft(seconds, 11) << '\n';
+        out << padRight(banco, width) << "  " << padRight(code, 4) << "  " << padRight(table, 7) << padLeft(read, 10);
+        if (comparing) out << padLeft(compared, 10) << padLeft(unchanged, 10);
+        out << padLeft(written, 10) << padLeft(failed, 8) << padLeft(seconds, 11) << '\n';
     };
-    line("Branch", "Code", "Table", "Read", "Written", "Failed", "Seconds");
-    long read = 0;
+    const auto tallyLine = [&](const std::string& banco, const std::string& code, const std::string& table,
+                               const transfer::CopyTally& tally, const std::string& seconds) {
+        line(banco, code, table, std::to_string(tally.read), std::to_string(tally.compared),
+             std::to_string(tally.unchanged), std::to_string(tally.written), std::to_string(tally.failed), seconds);
+    };
+    line("Branch", "Code", "Table", "Read", "Compared", "Unchanged", "Written", "Failed", "Seconds");
+    transfer::CopyTally total;
+    const auto add = [&](const transfer::CopyTally& tally) {
+        total.read += tally.read;
+        total.compared += tally.compared;
+        total.unchanged += tally.unchanged;
+    };
     for (const transfer::JobReport& job : record.summary.jobs) {
-        read += job.tally.read;
+        add(job.tally);
         if (!job.branchOpened) {
-            line(job.banco, job.empresa, job.table, "-", "-", "-", "not opened");
+            line(job.banco, job.empresa, job.table, "-", "-", "-", "-", "-", "not opened");
             continue;
         }
-        line(job.banco, job.empresa, job.table, std::to_string(job.tally.read), std::to_string(job.tally.written),
-             std::to_string(job.tally.failed), fixed(job.seconds, 2));
+        tallyLine(job.banco, job.empresa, job.table, job.tally, fixed(job.seconds, 2));
     }
-    int written = record.summary.writtenRows;
-    int failed = record.summary.failedRows;
+    total.written = record.summary.writtenRows;
+    total.failed = record.summary.failedRows;
     if (const auto& job = record.failedJob) {
-        read += job->tally.read;
-        written += job->tally.written;
-        failed += job->tally.failed;
-        line(job->banco, job->empresa, job->table, std::to_string(job->tally.read), std::to_string(job->tally.written),
-             std::to_string(job->tally.failed), "failed");
+        add(job->tally);
+        total.written += job->tally.written;
+        total.failed += job->tally.failed;
+        tallyLine(job->banco, job->empresa, job->table, job->tally, "failed");
     }
-    line("Total", "", "", std::to_string(read), std::to_string(written), std::to_string(failed),
-         fixed(record.seconds, 2));
+    tallyLine("Total", "", "", total, fixed(record.seconds, 2));
     out << oneLine(ending(record)) << '\n';
     return out.str();
 }
@@ -109,34 +119,54 @@ std::string reportJson(const RunRecord& record, int exitStatus) {
             failures.push_back({{"key", failure.key}, {"message", failure.message}});
         return failures;
     };
+    const bool comparing = arguments.changedOnly;
+    // The counts of a tally; compared and unchanged when the run compared.
+    const auto counts = [&](Json& into, const transfer::CopyTally& tally) {
+        into["read"] = tally.read;
+        if (comparing) {
+            into["compared"] = tally.compared;
+            into["unchanged"] = tally.unchanged;
+        }
+        into["written"] = tally.written;
+        into["failed"] = tally.failed;
+    };
     Json jobs = Json::array();
-    long read = 0;
+    long read = 0, compared = 0, unchanged = 0;
     int written = record.summary.writtenRows, failed = record.summary.failedRows;
     for (const transfer::JobReport& job : record.summary.jobs) {
         const Json failures = failuresJson(job.tally);
         read += job.tally.read;
-        jobs.push_back({{"database", job.banco},
-                        {"code", job.empresa},
-                        {"table", job.table},
-                        {"opened", job.branchOpened},
-                        {"read", job.tally.read},
-                        {"written", job.tally.written},
-                        {"failed", job.tally.failed},
-                        {"seconds", job.seconds},
-                        {"stopped", job.tally.stopped},
-                        {"failures", failures}});
+        compared += job.tally.compared;
+        unchanged += job.tally.unchanged;
+        Json item = {
+            {"database", job.banco}, {"code", job.empresa}, {"table", job.table}, {"opened", job.branchOpened}};
+        counts(item, job.tally);
+        item["seconds"] = job.seconds;
+        item["stopped"] = job.tally.stopped;
+        item["failures"] = failures;
+        jobs.push_back(std::move(item));
     }
     Json failedJob = nullptr;
     // The failed job's rows count in the totals, as in the printed Total.
     if (const auto& job = record.failedJob) {
         read += job->tally.read;
+        compared += job->tally.compared;
+        unchanged += job->tally.unchanged;
         written += job->tally.written;
         failed += job->tally.failed;
-        failedJob = {{"database", job->banco},        {"code", job->empresa},
-                     {"table", job->table},           {"read", job->tally.read},
-                     {"written", job->tally.written}, {"failed", job->tally.failed},
-                     {"message", job->message},       {"failures", failuresJson(job->tally)}};
+        failedJob = {{"database", job->banco}, {"code", job->empresa}, {"table", job->table}};
+        counts(failedJob, job->tally);
+        failedJob["message"] = job->message;
+        failedJob["failures"] = failuresJson(job->tally);
     }
+    Json totals = {{"read", read}};
+    if (comparing) {
+        totals["compared"] = compared;
+        totals["unchanged"] = unchanged;
+    }
+    totals["written"] = written;
+    totals["failed"] = failed;
+    totals["unopenedBranches"] = record.summary.unopenedBranches;
     Json report = {
         {"program", "tavolene-batch"},
         {"started", isoTime(record.started)},
@@ -150,14 +180,11 @@ std::string reportJson(const RunRecord& record, int exitStatus) {
          {{"name", arguments.commitEvery == 1 ? "per-row" : "fast"},
           {"rowsPerCommit", arguments.commitEvery},
           {"workers", arguments.jobs},
+          {"changedOnly", arguments.changedOnly},
           {"inOrderBecause", record.inOrderBecause.empty() ? Json(nullptr) : Json(record.inOrderBecause)}}},
         {"list", list},
         {"jobs", jobs},
-        {"totals",
-         {{"read", read},
-          {"written", written},
-          {"failed", failed},
-          {"unopenedBranches", record.summary.unopenedBranches}}},
+        {"totals", totals},
         {"centralError", record.centralError.empty() ? Json(nullptr) : Json(record.centralError)},
         {"failedJob", failedJob},
         {"messages", record.messages},

@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 
+#include "batch/ChangedRun.h"
 #include "batch/CheckReport.h"
 #include "batch/ExitStatus.h"
 #include "batch/ParallelRun.h"
@@ -117,15 +118,21 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
         record.centralError = terminal.messages().back();
     } else {
         converting = std::chrono::steady_clock::now();
-        if (arguments.jobs > 1) record.inOrderBecause = reasonToRunInOrder(central);
+        if (arguments.jobs > 1)
+            record.inOrderBecause = arguments.changedOnly ? "--changed-only merges each code's entries in one pass"
+                                                          : reasonToRunInOrder(central);
         if (arguments.jobs > 1 && record.inOrderBecause.empty()) {
             runEntriesInParallel(arguments, arguments.jobs, central, terminal, record);
         } else {
             if (arguments.jobs > 1)
                 terminal.information("--jobs " + std::to_string(arguments.jobs) +
                                      ": the entries run one after another: " + record.inOrderBecause);
-            EntryWalk walk(arguments.entries);
-            record.failedJob = convertEntries({central, branch}, walk, terminal, arguments, record.summary);
+            if (arguments.changedOnly) {
+                record.failedJob = writeChangedRows(central, arguments, terminal, record.summary);
+            } else {
+                EntryWalk walk(arguments.entries);
+                record.failedJob = convertEntries({central, branch}, walk, terminal, arguments, record.summary);
+            }
         }
     }
     // The workers' messages, in list order, follow the central database's.

@@ -12,11 +12,6 @@ namespace reconcile {
 
 namespace {
 
-struct Source {
-    std::string banco;
-    db::Connection* connection;
-};
-
 std::vector<Amount> emptyTotals(const CentralTable& table) {
     std::vector<Amount> totals;
     for (int index : table.moneyRules) {
@@ -43,16 +38,21 @@ std::vector<std::string> shownKey(const CentralTable& table, const std::vector<V
     return key;
 }
 
-void compareTable(const CentralTable& table, db::Connection& central, const std::vector<Source>& sources,
-                  TableCheck& check, CheckSink& sink) {
+}  // namespace
+
+void mergeTable(const CentralTable& table, db::Connection& central, const std::vector<MergeSource>& sources,
+                TableCheck& check, CheckSink& sink) {
+    const bool keepSent = sink.keepsSentRows();
     std::vector<std::unique_ptr<RowStream>> branches;
-    for (const Source& source : sources)
-        branches.push_back(std::make_unique<RowStream>(*source.connection, source.banco, table, true, check.empresa));
+    for (const MergeSource& source : sources)
+        branches.push_back(
+            std::make_unique<RowStream>(*source.connection, source.banco, table, true, check.empresa, keepSent));
     RowStream centralRows(central, "central database", table, false, check.empresa);
 
     std::vector<Amount> unionTotals = emptyTotals(table);
     std::vector<Amount> centralTotals = emptyTotals(table);
     std::vector<Value> kept;  // the branch row the central should hold
+    SentRow keptSent;
     std::vector<int> holders;
     Key current;
     for (long long step = 1;; ++step) {
@@ -73,6 +73,7 @@ void compareTable(const CentralTable& table, db::Connection& central, const std:
                 ++check.branches[i].rows;
                 addTotals(table, branch.values(), check.branches[i].totals);
                 branch.takeValues(kept);
+                if (keepSent) branch.takeSent(keptSent);
                 branch.advance();
             }
         }
@@ -96,6 +97,7 @@ void compareTable(const CentralTable& table, db::Connection& central, const std:
                 tell(DifferenceKind::Collision, kept);
             }
             difference.branches = {holders.back()};
+            if (keepSent) difference.row = &keptSent;
             if (!inCentral) {
                 ++check.missing;
                 tell(DifferenceKind::Missing, kept);
@@ -105,6 +107,7 @@ void compareTable(const CentralTable& table, db::Connection& central, const std:
                         difference.columns.push_back(table.rules[i].column);
                 if (difference.columns.empty()) {
                     ++check.equal;
+                    sink.unchanged(check, holders.back());
                 } else {
                     ++check.different;
                     tell(DifferenceKind::Different, kept);
@@ -123,7 +126,26 @@ void compareTable(const CentralTable& table, db::Connection& central, const std:
     }
 }
 
-}  // namespace
+std::vector<CentralTable> describeCentralTables(db::Connection& central) {
+    std::vector<CentralTable> tables;
+    try {
+        for (const CheckedTable& checked : checkedTables()) tables.push_back(describeCentral(central, checked));
+    } catch (const db::Error& failure) {
+        throw ReconcileError(std::string("central database: ") + failure.what());
+    }
+    return tables;
+}
+
+TableCheck emptyCheck(const CentralTable& table, const std::string& empresa, const std::vector<std::string>& bancos) {
+    TableCheck check;
+    check.table = table.name;
+    check.empresa = empresa;
+    check.keyColumns = table.keyColumns;
+    for (const std::string& banco : bancos) check.branches.push_back({banco, 0, emptyTotals(table)});
+    for (int index : table.moneyRules)
+        check.totals.push_back({table.rules[static_cast<std::size_t>(index)].column, Amount{}, Amount{}});
+    return check;
+}
 
 const char* kindName(DifferenceKind kind) {
     switch (kind) {
@@ -143,12 +165,7 @@ CheckSummary checkEntries(db::Connection& central, const std::vector<CheckEntry>
                           const db::ConnectionParameters& branchSettings, CheckSink& sink) {
     // Every central table is described before anything is compared, so a
     // table without a primary key stops the check before its first line.
-    std::vector<CentralTable> tables;
-    try {
-        for (const CheckedTable& checked : checkedTables()) tables.push_back(describeCentral(central, checked));
-    } catch (const db::Error& failure) {
-        throw ReconcileError(std::string("central database: ") + failure.what());
-    }
+    const std::vector<CentralTable> tables = describeCentralTables(central);
 
     std::vector<std::string> codes;
     for (const CheckEntry& entry : entries)
@@ -164,7 +181,7 @@ CheckSummary checkEntries(db::Connection& central, const std::vector<CheckEntry>
                 bancos.push_back(entry.banco);
 
         std::vector<std::unique_ptr<db::Connection>> connections;
-        std::vector<Source> sources;
+        std::vector<MergeSource> sources;
         std::string unopened;
         for (const std::string& banco : bancos) {
             auto connection = std::make_unique<db::Connection>();
@@ -183,19 +200,13 @@ CheckSummary checkEntries(db::Connection& central, const std::vector<CheckEntry>
         }
 
         for (const CentralTable& table : tables) {
-            TableCheck check;
-            check.table = table.name;
-            check.empresa = code;
-            check.keyColumns = table.keyColumns;
-            for (const std::string& banco : bancos) check.branches.push_back({banco, 0, emptyTotals(table)});
-            for (int index : table.moneyRules)
-                check.totals.push_back({table.rules[static_cast<std::size_t>(index)].column, Amount{}, Amount{}});
+            TableCheck check = emptyCheck(table, code, bancos);
             ++summary.tables;
             if (!unopened.empty()) {
                 check.notChecked = "cannot open " + unopened;
                 ++summary.notChecked;
             } else {
-                compareTable(table, central, sources, check, sink);
+                mergeTable(table, central, sources, check, sink);
                 if (check.inSync()) ++summary.tablesInSync;
             }
             sink.tableDone(check);

@@ -11,6 +11,7 @@
 #include "db/ConnectionParameters.h"
 #include "reconcile/Amount.h"
 #include "reconcile/ReconcileError.h"
+#include "reconcile/RowStream.h"
 
 namespace db {
 class Connection;
@@ -31,6 +32,9 @@ struct Difference {
     // Collision: every branch that holds the key, in list order; the last is
     // the one a run leaves in the central database.
     std::vector<int> branches;  // indexes into TableCheck::branches
+    // Missing and Different, for a sink that keeps sent rows: the branch row
+    // as the copy sends it; valid during the call.
+    const SentRow* row = nullptr;
 };
 
 struct BranchTally {
@@ -72,6 +76,10 @@ public:
     // `table` holds the counts so far.
     virtual void difference(const TableCheck& table, const Difference& difference) = 0;
     virtual void tableDone(const TableCheck& table) = 0;
+    // Whether differences come with the branch row as the copy sends it.
+    virtual bool keepsSentRows() const { return false; }
+    // A key whose central row is as the run would write it, from `branch`.
+    virtual void unchanged(const TableCheck& /*table*/, int /*branch*/) {}
     // A branch file of the check that could not be attached; its tables are
     // then told as not checked.
     virtual void branchNotOpened(const std::string& /*banco*/, const std::string& /*reason*/) {}
@@ -90,6 +98,24 @@ struct CheckSummary {
     int notChecked = 0;  // tables of codes with a branch that could not be opened
     bool inSync() const { return notChecked == 0 && tablesInSync == tables; }
 };
+
+// The central tables the copy writes, described; a failure of the database
+// leaves as ReconcileError.
+std::vector<CentralTable> describeCentralTables(db::Connection& central);
+
+// A table's check before its rows: the key, the entries and the totals.
+TableCheck emptyCheck(const CentralTable& table, const std::string& empresa, const std::vector<std::string>& bancos);
+
+struct MergeSource {
+    std::string banco;
+    db::Connection* connection;
+};
+
+// Compares one table of one code: the sources' rows (in list order, a later
+// one winning a shared key) with the central rows of the code, counting into
+// `check` and telling `sink` as it goes.
+void mergeTable(const CentralTable& table, db::Connection& central, const std::vector<MergeSource>& sources,
+                TableCheck& check, CheckSink& sink);
 
 // Compares, for every company code of the entries (in the order the codes
 // first appear) and every table, the union of the code's branches with the

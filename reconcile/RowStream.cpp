@@ -1,9 +1,15 @@
 #include "reconcile/RowStream.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "db/Error.h"
 #include "reconcile/ReconcileError.h"
+#include "transfer/DisplayText.h"
 
 namespace reconcile {
 
@@ -54,61 +60,174 @@ void RowStream::guarded(Work&& work) {
     }
 }
 
+// Reads the rows in batches on a thread of its own, a few batches ahead of
+// the caller, so memory stays flat; a failure is handed over in its place,
+// after the rows read before it.
+class RowStream::ReadAhead {
+public:
+    explicit ReadAhead(RowStream& stream) : stream_(stream), worker_([this] { run(); }) {}
+    ~ReadAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        worker_.join();
+    }
+
+    // The next row into `row`; false at the end. Rethrows the failure that
+    // ended the reading.
+    bool next(Row& row) {
+        if (position_ == batch_.size()) {
+            std::unique_lock lock(mutex_);
+            // The rows read keep their storage for the rows to come.
+            if (!batch_.empty() && spare_.size() < kBatchesAhead) spare_.push_back(std::move(batch_));
+            changed_.wait(lock, [&] { return !ready_.empty() || finished_; });
+            if (ready_.empty()) {
+                if (failure_) std::rethrow_exception(failure_);
+                return false;
+            }
+            batch_ = std::move(ready_.front());
+            ready_.pop_front();
+            position_ = 0;
+            changed_.notify_all();
+        }
+        std::swap(row, batch_[position_++]);
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kBatchRows = 256;
+    static constexpr std::size_t kBatchesAhead = 4;
+
+    void run() {
+        std::exception_ptr failure;
+        bool atEnd = false;
+        while (!atEnd && !failure) {
+            std::vector<Row> batch;
+            {
+                std::lock_guard lock(mutex_);
+                if (!spare_.empty()) {
+                    batch = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
+            std::size_t rows = 0;
+            try {
+                stream_.guarded([&] {
+                    for (; rows < kBatchRows && !stream_.query_.eof(); ++rows) {
+                        if (rows == batch.size()) batch.emplace_back();
+                        stream_.load(batch[rows]);
+                        stream_.query_.next();
+                    }
+                });
+                atEnd = stream_.query_.eof();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            batch.resize(rows);
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return ready_.size() < kBatchesAhead || stopping_; });
+            if (stopping_) return;
+            if (!batch.empty()) ready_.push_back(std::move(batch));
+            finished_ = atEnd || failure;
+            failure_ = failure;
+            changed_.notify_all();
+        }
+    }
+
+    RowStream& stream_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<Row>> ready_;
+    std::vector<std::vector<Row>> spare_;  // read by the caller, to be filled again
+    bool finished_ = false;
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::vector<Row> batch_;  // the caller's
+    std::size_t position_ = 0;
+    std::thread worker_;  // last: started once the rest is in place
+};
+
 RowStream::RowStream(db::Connection& connection, std::string where, const CentralTable& table, bool branchSide,
-                     const std::string& empresa)
+                     const std::string& empresa, bool keepSent)
     : where_(std::move(where)),
       table_(table),
       branchSide_(branchSide),
-      query_(connection),
-      values_(table.rules.size()),
-      key_(table.keyRules.size()) {
+      keepSent_(branchSide && keepSent),
+      query_(connection) {
+    const std::string keyField = upper(table.checked->profile->keyField);
+    for (std::size_t i = 0; i < table.rules.size(); ++i)
+        if (upper(table.rules[i].field) == keyField) keyField_ = static_cast<int>(i);
     guarded([&] {
         const db::ColumnTypes types = branchSide ? db::readColumnTypes(connection, table.name) : table.centralTypes;
         query_.addSql(selectSql(table, branchSide, types));
         query_.setText(query_.paramIndex("CODEMPRESA"), empresa);
         query_.open();
-        load();
     });
+    readAhead_ = std::make_unique<ReadAhead>(*this);
+    advance();
 }
 
-void RowStream::advance() {
-    guarded([&] {
-        std::swap(previous_, key_);
-        hasPrevious_ = true;
-        query_.next();
-        load();
-    });
-}
+RowStream::~RowStream() = default;
 
-void RowStream::load() {
-    if (query_.eof()) return;
-    values_.resize(table_.rules.size());
-    key_.resize(table_.keyRules.size());
+void RowStream::advance() { atEnd_ = !readAhead_->next(row_); }
+
+void RowStream::load(Row& row) {
+    std::vector<Value>& values = row.values;
+    Key& key = row.key;
+    values.resize(table_.rules.size());
+    key.resize(table_.keyRules.size());
+    if (keepSent_) loadSent(row.sent);
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         const int index = static_cast<int>(i);
-        if (branchSide_)
-            readBranchValue(table_.rules[i], query_, index, values_[i]);
+        if (!branchSide_)
+            readCentralValue(table_.rules[i], query_, index, values[i]);
+        else if (keepSent_ && sentAsRead_[i] &&
+                 transfer::writtenValueOfSent(table_.rules[i], row.sent.values[i], values[i]))
+            values[i].problem.clear();  // read once, for both
         else
-            readCentralValue(table_.rules[i], query_, index, values_[i]);
+            readBranchValue(table_.rules[i], query_, index, values[i]);
     }
+    if (keepSent_)
+        row.sent.keyText = keyField_ >= 0 ? transfer::displayText(query_.asText(keyField_)) : shownKey(values);
     for (std::size_t k = 0; k < table_.keyRules.size(); ++k) {
         const Rule& rule = table_.rules[static_cast<std::size_t>(table_.keyRules[k])];
-        const Value& value = values_[static_cast<std::size_t>(table_.keyRules[k])];
+        const Value& value = values[static_cast<std::size_t>(table_.keyRules[k])];
         if (!value.problem.empty())
             throw ReconcileError(table_.name + ": " + where_ + ": the key column " + rule.column +
                                  " of a row cannot be read: " + value.problem);
-        encodeKeyPart(rule, value, key_[k]);
+        encodeKeyPart(rule, value, key[k]);
     }
-    if (hasPrevious_ && keyLess(key_, previous_))
+    if (hasPrevious_ && keyLess(key, previous_))
         throw ReconcileError(table_.name + ": " + where_ + ": the rows do not come in the order of the key (" +
-                             shownKey() + " came after a greater key)");
+                             shownKey(values) + " came after a greater key)");
+    previous_ = key;
+    hasPrevious_ = true;
 }
 
-std::string RowStream::shownKey() const {
+// Read as the copy reads the row for its upsert; a value it cannot read
+// fails the row, as it fails the copy's row.
+void RowStream::loadSent(SentRow& sent) {
+    const std::vector<transfer::ColumnMapping>& mappings = table_.checked->profile->columns;
+    sent.values.resize(table_.rules.size());
+    sentAsRead_.assign(table_.rules.size(), false);
+    sent.unsent.clear();
+    for (std::size_t i = 0; i < table_.rules.size(); ++i) {
+        try {
+            sent.values[i] = transfer::sentValue(mappings[i], query_, static_cast<int>(i));
+            sentAsRead_[i] = true;
+        } catch (const db::Error& failure) {
+            if (sent.unsent.empty()) sent.unsent = failure.what();
+        }
+    }
+}
+
+std::string RowStream::shownKey(const std::vector<Value>& values) const {
     std::string text;
     for (std::size_t k = 0; k < table_.keyRules.size(); ++k) {
         const auto rule = static_cast<std::size_t>(table_.keyRules[k]);
-        text += (k ? " " : "") + table_.rules[rule].column + "=" + shownValue(table_.rules[rule], values_[rule]);
+        text += (k ? " " : "") + table_.rules[rule].column + "=" + shownValue(table_.rules[rule], values[rule]);
     }
     return text;
 }

@@ -368,6 +368,62 @@ void copyRows(db::Statement& central, db::Query& branch, const TableProfile& pro
     writes.commit();
 }
 
+namespace {
+
+// A sent value in the form a block of rows takes it.
+ColumnValue blockValue(const ColumnMapping& mapping, int parameter, const SentValue& sent) {
+    ColumnValue value;
+    value.mapping = &mapping;
+    value.parameter = parameter;
+    value.bytes = sent.bytes;
+    value.number = sent.number;
+    value.integer = sent.integer;
+    value.date = sent.date;
+    return value;
+}
+
+}  // namespace
+
+class RowWriter::Writes : public CentralWrites {
+public:
+    using CentralWrites::CentralWrites;
+};
+
+RowWriter::RowWriter(db::Statement& central, const TableProfile& profile, ProgressView& view,
+                     const CommitPolicy& policy, CopyTally& tally)
+    : central_(central), profile_(profile) {
+    if (central.sql() != profile.upsertSql) {
+        central.clearSql();
+        central.addSql(profile.upsertSql);
+    }
+    for (const ColumnMapping& mapping : profile.columns) parameters_.push_back(central.paramIndex(mapping.parameter));
+    writes_ = std::make_unique<Writes>(central, profile, view, policy, tally);
+}
+
+RowWriter::~RowWriter() = default;
+
+void RowWriter::write(const std::string& key, const std::vector<SentValue>& values) {
+    try {
+        if (writes_->collectsRows()) {
+            RowValues row;
+            row.reserve(values.size());
+            for (std::size_t i = 0; i < values.size(); ++i)
+                row.push_back(blockValue(profile_.columns[i], parameters_[i], values[i]));
+            writes_->add(key, std::move(row));
+        } else {
+            for (std::size_t i = 0; i < values.size(); ++i) setParameter(central_, parameters_[i], values[i]);
+            writes_->write();
+        }
+    } catch (const std::exception& failure) {
+        if (isConnectionLost(failure)) throw;
+        writes_->rowFailed(key, failure.what());
+    }
+}
+
+void RowWriter::rowFailed(const std::string& key, const std::string& message) { writes_->rowFailed(key, message); }
+
+void RowWriter::commit() { writes_->commit(); }
+
 CopyTally GravaDocuRecCentral(db::Statement& qryDocuRecCentral, db::Query& qryDocuRecFilial, ProgressView& view) {
     return copyRows(qryDocuRecCentral, qryDocuRecFilial, docuRecProfile(), view);
 }

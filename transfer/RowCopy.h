@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "db/Error.h"
 #include "transfer/ProgressView.h"
 #include "transfer/TableProfile.h"
+#include "transfer/WrittenValue.h"
 
 namespace db {
 class Query;
@@ -26,6 +28,8 @@ struct CopyTally {
     int read = 0;     // branch rows the loop went through
     int written = 0;  // rows whose commit succeeded
     int failed = 0;
+    int compared = 0;           // rows held against the central row of their key (a run that writes only what differs)
+    int unchanged = 0;          // of those, rows the central already holds as the run would write them
     bool stopped = false;       // the view asked to stop between rows
     int centralStatements = 0;  // executions on the central, a block of rows counting once
     std::vector<RowFailure> failures;
@@ -75,6 +79,34 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
 // in place of the counting pass.
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
               const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal = std::nullopt);
+
+// Writes rows chosen elsewhere (those that differ from the central rows)
+// exactly as the copy loop writes a branch row: through the profile's
+// upsert, committed as the policy says, a failing row logged in the
+// window's format and counted into `tally`. Only a lost central attachment
+// (CentralConnectionLost) leaves as an exception.
+class RowWriter {
+public:
+    RowWriter(db::Statement& central, const TableProfile& profile, ProgressView& view, const CommitPolicy& policy,
+              CopyTally& tally);
+    ~RowWriter();
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+
+    // `values` in the profile's column order; `key` as the log shows it.
+    void write(const std::string& key, const std::vector<SentValue>& values);
+    // The row could not be read as the copy sends it.
+    void rowFailed(const std::string& key, const std::string& message);
+    // Commits what is open; called before the tally is read.
+    void commit();
+
+private:
+    class Writes;
+    db::Statement& central_;
+    const TableProfile& profile_;
+    std::vector<int> parameters_;  // per profile column
+    std::unique_ptr<Writes> writes_;
+};
 
 CopyTally GravaDocuRecCentral(db::Statement& qryDocuRecCentral, db::Query& qryDocuRecFilial, ProgressView& view);
 CopyTally GravaMoviRecCentral(db::Statement& qryMoviRecCentral, db::Query& qryMoviRecFilial, ProgressView& view);

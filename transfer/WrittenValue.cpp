@@ -104,6 +104,32 @@ WrittenColumn writtenColumn(const ColumnMapping& mapping, const db::ColumnType& 
     return column;
 }
 
+namespace {
+
+// What the column keeps of a value read as the copy reads it; shared by the
+// read of the branch field and the value already read for sending.
+void keepText(const WrittenColumn& column, std::string bytes, WrittenValue& value) {
+    value.text = std::move(bytes);
+    if (column.padded) value.text.erase(value.text.find_last_not_of(' ') + 1);
+}
+
+void keepNumber(const WrittenColumn& column, double number, WrittenValue& value) {
+    if (column.inUnits)
+        // Rounded into the column's last decimal by the server's own
+        // conversion, as an exact amount is stored.
+        value.units = db::scaledUnitsOfDouble(number, column.decimals);
+    else
+        value.number = column.single ? static_cast<float>(number) : number;
+}
+
+void keepDate(const WrittenColumn& column, const db::DateTime& date, WrittenValue& value) {
+    // A date parameter and a DATE column keep only the day.
+    value.date = date;
+    if (column.write == WriteKind::Date || column.dateOnly) value.date = value.date.dateOnly();
+}
+
+}  // namespace
+
 void readWrittenValue(const WrittenColumn& column, const db::Query& branch, int field, WrittenValue& value) {
     // Read as the copy reads it for its parameter. A text sent to a number
     // or date column is converted by the server, and reading the field as a
@@ -111,25 +137,39 @@ void readWrittenValue(const WrittenColumn& column, const db::Query& branch, int 
     switch (column.stored) {
         case StoredAs::Text:
         case StoredAs::Bytes:
-            value.text = readBytes(column.read, branch, field);
-            if (column.padded) value.text.erase(value.text.find_last_not_of(' ') + 1);
+            keepText(column, readBytes(column.read, branch, field), value);
             return;
-        case StoredAs::Number: {
-            const double number = column.write == WriteKind::Integer ? branch.asInteger(field) : branch.asDouble(field);
-            if (column.inUnits)
-                // Rounded into the column's last decimal by the server's own
-                // conversion, as an exact amount is stored.
-                value.units = db::scaledUnitsOfDouble(number, column.decimals);
-            else
-                value.number = column.single ? static_cast<float>(number) : number;
+        case StoredAs::Number:
+            keepNumber(column, column.write == WriteKind::Integer ? branch.asInteger(field) : branch.asDouble(field),
+                       value);
             return;
-        }
         case StoredAs::Date:
-            // A date parameter and a DATE column keep only the day.
-            value.date = branch.asDateTime(field);
-            if (column.write == WriteKind::Date || column.dateOnly) value.date = value.date.dateOnly();
+            keepDate(column, branch.asDateTime(field), value);
             return;
     }
+}
+
+bool writtenValueOfSent(const WrittenColumn& column, const SentValue& sent, WrittenValue& value) {
+    switch (column.stored) {
+        case StoredAs::Text:
+        case StoredAs::Bytes:
+            if (sent.kind != WriteKind::Text && sent.kind != WriteKind::Blob) return false;
+            keepText(column, sent.bytes, value);
+            return true;
+        case StoredAs::Number:
+            if (sent.kind == WriteKind::Integer)
+                keepNumber(column, sent.integer, value);
+            else if (sent.kind == WriteKind::Double)
+                keepNumber(column, sent.number, value);
+            else
+                return false;
+            return true;
+        case StoredAs::Date:
+            if (sent.kind != WriteKind::Date) return false;
+            keepDate(column, sent.date, value);
+            return true;
+    }
+    return false;
 }
 
 }  // namespace transfer

@@ -67,4 +67,9 @@ struct WrittenValue {
 // number, say) or the column could not keep it.
 void readWrittenValue(const WrittenColumn& column, const db::Query& branch, int field, WrittenValue& value);
 
+// The same from the value the copy read for sending, when the column keeps
+// what was sent as read (a text or blob kept as text, a number as a number,
+// a date as a date); false otherwise, and the field must be read.
+bool writtenValueOfSent(const WrittenColumn& column, const SentValue& sent, WrittenValue& value);
+
 }  // namespace transfer

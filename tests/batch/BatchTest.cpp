@@ -97,6 +97,7 @@ TEST_F(Batch, BadArgumentsGiveOneLineAndStatus3WithoutOpeningAnyDatabase) {
         {{"--list", list}, list + ":3: \"filial.fb\" has no company code (DB CODE)"},
         {{"--list", empty}, "no branch database to convert"},
         {{"--branch", "f.fb=01", "--commit-every", "0"}, "--commit-every: needs a whole number of rows, 1 or more"},
+        {{"--branch", "f.fb=01", "--changed-only", "--check"}, "--check excludes --changed-only"},
         {{"--branch", dir.path() + "/./central.fb=01"},
          "branch \"" + dir.path() + "/./central.fb\" is the central database",
          "central.fb"},

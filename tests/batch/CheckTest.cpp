@@ -287,3 +287,121 @@ TEST(Check, AFailureEndsTheCheckWithNoFalseFindingBeforeIt) {
 }
 
 }  // namespace
+
+// --changed-only on a central that drifted from its branches, or whose
+// branches changed since the last run: it writes the rows that differ and
+// leaves the central tables exactly as a full run leaves a copy of the same
+// central, in each commit mode.
+TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
+    const struct {
+        const char* name;
+        bool secondBranch;  // {b} also gives code 01, with its own D2
+        // after the first run: 'a' and 'b' the branches, 'c' the central
+        std::vector<std::pair<char, std::string>> changes;
+        int status;
+        // per entry and table: read/compared/unchanged/written/failed
+        std::vector<std::string> tallies;
+        std::string logLine{};  // shown once when given
+    } cases[] = {
+        {"nothing changed", false, {}, 0, {"a DOCUREC 3/3/3/0/0", "a MOVIREC 2/2/2/0/0"}},
+        {"drift planted in the central: a text, a NULL for '', a deleted row, an amount, a movement's NULL",
+         false,
+         {{'c', "UPDATE DOCUREC SET OBSERVACAO = 'Venda a prazo, 31 dias' WHERE CODDOCTO = 'D1'"},
+          {'c', "UPDATE DOCUREC SET OBSERVACAO = NULL WHERE CODDOCTO = 'D3'"},
+          {'c', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D2'"},
+          {'c', "UPDATE MOVIREC SET VALORMOV = VALORMOV + 0.01, USUARIO = NULL WHERE NUMORD = '2'"}},
+         0,
+         {"a DOCUREC 3/3/0/3/0", "a MOVIREC 2/2/1/1/0"}},
+        {"branches changed since the last run, a row deleted there stays",
+         false,
+         {{'a', "UPDATE DOCUREC SET VALORPAGO = 10.25 WHERE CODDOCTO = 'D2'"},
+          {'a', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D1'"},
+          {'a', "UPDATE MOVIREC SET NUMORD = '3' WHERE NUMORD = '2'"}},
+         0,
+         {"a DOCUREC 2/2/1/1/0", "a MOVIREC 2/2/1/1/0"}},
+        {"two branches of one code, the later one winning its shared key",
+         true,
+         {{'a', "UPDATE DOCUREC SET VALORDOCTO = 5 WHERE CODDOCTO IN ('D1', 'D2')"},
+          {'b', "UPDATE DOCUREC SET VALORDOCTO = 98 WHERE CODDOCTO = 'D2'"}},
+         0,
+         {"a DOCUREC 3/2/1/1/0", "b DOCUREC 1/1/0/1/0", "a MOVIREC 2/2/2/0/0", "b MOVIREC 0/0/0/0/0"}},
+        {"a row the central refuses fails, never unchanged",
+         false,
+         {{'c', "ALTER TABLE DOCUREC ADD CONSTRAINT NOT_5000 CHECK (VALORDOCTO <> 5000)"},
+          {'a', "UPDATE DOCUREC SET VALORDOCTO = 5000 WHERE CODDOCTO = 'D2'"}},
+         1,
+         {"a DOCUREC 3/3/2/0/1", "a MOVIREC 2/2/2/0/0"},
+         "DOCUREC: Documento = D2 Erro: "},
+    };
+    const auto dump = [](const std::string& central) {
+        return std::make_pair(
+            testsupport::selectAsText(central, "SELECT * FROM DOCUREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO"),
+            testsupport::selectAsText(central,
+                                      "SELECT * FROM MOVIREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO, NUMORD"));
+    };
+    for (const auto& [name, secondBranch, changes, status, tallies, logLine] : cases) {
+        for (const std::string commitEvery : {"1", "10"}) {
+            SCOPED_TRACE(std::string(name) + ", --commit-every " + commitEvery);
+            testsupport::TempDir dir;
+            const std::string a = dir.file("a.fb"), b = dir.file("b.fb"), central = dir.file("central.fb"),
+                              fullRun = dir.file("full.fb");
+            testsupport::createCentralDatabase(central);
+            testsupport::createBranchDatabase(a);
+            testsupport::insertRows(a, "DOCUREC",
+                                    {documentRow("01", "D1"), documentRow("01", "D2"),
+                                     documentRow("01", "D3")
+                                         .set("OBSERVACAO", std::nullopt)
+                                         .set("VALORDESC", std::nullopt)
+                                         .set("DT_VENCIMENTO", std::nullopt)
+                                         .setBlob("ANOTACOES", std::nullopt)});
+            testsupport::insertRows(
+                a, "MOVIREC",
+                {movementRow("01", "D3", "1"),
+                 movementRow("01", "D3", "2").set("ORDEMLIQRECEBER", std::nullopt).set("USUARIO", std::nullopt)});
+            std::vector<std::string> arguments = {"--commit-every", commitEvery, "--branch", a + "=01"};
+            if (secondBranch) {
+                testsupport::createBranchDatabase(b);
+                testsupport::insertRow(b, "DOCUREC", documentRow("01", "D2").set("VALORDOCTO", "99"));
+                arguments.insert(arguments.end(), {"--branch", b + "=01"});
+            }
+            const auto run = [&](const std::string& into, std::vector<std::string> extra) {
+                extra.insert(extra.begin(), {"--central", into});
+                extra.insert(extra.end(), arguments.begin(), arguments.end());
+                return batch(extra);
+            };
+            const Outcome first = run(central, {});
+            ASSERT_EQ(first.status, 0) << first.output;
+            for (const auto& [where, sql] : changes)
+                testsupport::execute(where == 'a' ? a : where == 'b' ? b : central, sql);
+            {
+                std::ifstream from(central, std::ios::binary);
+                std::ofstream(fullRun, std::ios::binary) << from.rdbuf();
+            }
+            const Outcome full = run(fullRun, {});
+            EXPECT_EQ(full.status, status) << full.output;
+
+            const Outcome changed = run(central, {"--changed-only", "--verify", "--report", dir.file("report.json")});
+            // The check after the run finds the rows deleted in a branch
+            // and the refused row, as after a full run.
+            const Outcome fullCheck = run(fullRun, {"--check"});
+            EXPECT_EQ(changed.status, fullCheck.status) << changed.output;
+            EXPECT_EQ(dump(central), dump(fullRun));
+            if (!logLine.empty()) {
+                EXPECT_EQ(changed.count(logLine), 1) << changed.output;
+            }
+
+            const auto report = nlohmann::json::parse(std::ifstream(dir.file("report.json")));
+            std::vector<std::string> told;
+            for (const auto& job : report["jobs"]) {
+                const std::string entry = job["database"] == a ? "a" : "b";
+                told.push_back(entry + " " + job["table"].get<std::string>() + " " + job["read"].dump() + "/" +
+                               job["compared"].dump() + "/" + job["unchanged"].dump() + "/" + job["written"].dump() +
+                               "/" + job["failed"].dump());
+            }
+            std::sort(told.begin(), told.end(), [](const std::string& x, const std::string& y) {
+                return x.substr(2, 7) != y.substr(2, 7) ? x.substr(2, 7) < y.substr(2, 7) : x < y;
+            });
+            EXPECT_EQ(told, tallies);
+        }
+    }
+}

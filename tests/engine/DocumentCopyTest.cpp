@@ -196,7 +196,7 @@ TEST_F(DocumentCopy, WrittenValuesAreWhatTheCopyLeavesInTheCentralRow) {
     branchSide.open();
     centralSide.open();
     const db::ColumnTypes types = db::readColumnTypes(central, "DOCUREC");
-    int compared = 0;
+    int compared = 0, fromSentValues = 0;
     for (; !branchSide.eof() && !centralSide.eof(); branchSide.next(), centralSide.next(), ++compared) {
         for (int i = 0; i < static_cast<int>(profile.columns.size()); ++i) {
             const transfer::ColumnMapping& mapping = profile.columns[static_cast<std::size_t>(i)];
@@ -206,6 +206,16 @@ TEST_F(DocumentCopy, WrittenValuesAreWhatTheCopyLeavesInTheCentralRow) {
             const transfer::WrittenColumn column = transfer::writtenColumn(mapping, types.at(name));
             transfer::WrittenValue expected;
             transfer::readWrittenValue(column, branchSide, i, expected);
+            // The value read for sending, where it stands for the read of
+            // the field, gives the same.
+            transfer::WrittenValue fromSent;
+            if (transfer::writtenValueOfSent(column, transfer::sentValue(mapping, branchSide, i), fromSent)) {
+                ++fromSentValues;
+                EXPECT_TRUE(fromSent.text == expected.text);
+                EXPECT_EQ(fromSent.units, expected.units);
+                EXPECT_EQ(fromSent.number, expected.number);
+                EXPECT_EQ(fromSent.date, expected.date);
+            }
             // An empty blob may be stored as NULL; nothing else may.
             EXPECT_TRUE(!centralSide.isNull(i) ||
                         (column.stored == transfer::StoredAs::Bytes && expected.text.empty()));
@@ -233,6 +243,9 @@ TEST_F(DocumentCopy, WrittenValuesAreWhatTheCopyLeavesInTheCentralRow) {
         }
     }
     EXPECT_EQ(compared, 4);
+    // Every column is kept as it is sent but ORDEM, a text the server turns
+    // into a SMALLINT, which is read as a number instead.
+    EXPECT_EQ(fromSentValues, 4 * (static_cast<int>(profile.columns.size()) - 1));
     EXPECT_EQ(testsupport::selectAsText(centralPath, "SELECT COMISSAO FROM DOCUREC ORDER BY CODDOCTO"),
               (Rows{{Cell("2.5000")}, {Cell("1.0001")}, {Cell("-0.0002")}, {Cell("0.0000")}}));
 

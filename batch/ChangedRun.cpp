@@ -1,0 +1,244 @@
+#include "batch/ChangedRun.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <set>
+
+#include "batch/Terminal.h"
+#include "db/Connection.h"
+#include "db/LocalFile.h"
+#include "db/Query.h"
+#include "db/Statement.h"
+#include "reconcile/CentralTable.h"
+#include "reconcile/Merge.h"
+#include "transfer/Connections.h"
+#include "transfer/ConversionRun.h"
+#include "transfer/DisplayText.h"
+#include "transfer/RowCopy.h"
+
+namespace batch {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One entry's part of a table: its tally and the writer of its rows that
+// differ, so every written or failed row counts for the entry it came from.
+struct EntryPart {
+    transfer::CopyTally tally;
+    std::unique_ptr<transfer::RowWriter> writer;
+};
+
+// Hands the rows the merge finds different to their entry's writer.
+class ChangedRowsSink : public reconcile::CheckSink {
+public:
+    ChangedRowsSink(std::vector<EntryPart>& parts, Terminal& terminal) : parts_(parts), terminal_(terminal) {}
+
+    bool keepsSentRows() const override { return true; }
+    bool stopRequested() const override { return terminal_.stopRequested(); }
+
+    void unchanged(const reconcile::TableCheck&, int branch) override {
+        transfer::CopyTally& tally = part(branch).tally;
+        ++tally.compared;
+        ++tally.unchanged;
+    }
+
+    void difference(const reconcile::TableCheck&, const reconcile::Difference& difference) override {
+        using reconcile::DifferenceKind;
+        if (difference.kind != DifferenceKind::Missing && difference.kind != DifferenceKind::Different) return;
+        // A stop asked for ends the run after the row in hand, not at the
+        // merge's next look.
+        if (terminal_.stopRequested()) throw reconcile::ReconcileStopped();
+        EntryPart& entry = part(difference.branches.back());
+        ++entry.tally.compared;
+        const reconcile::SentRow& row = *difference.row;
+        if (!row.unsent.empty())
+            entry.writer->rowFailed(row.keyText, row.unsent);
+        else
+            entry.writer->write(row.keyText, row.values);
+    }
+
+    void tableDone(const reconcile::TableCheck&) override {}
+
+private:
+    EntryPart& part(int branch) {
+        terminal_.stepGauge();
+        return parts_.at(static_cast<std::size_t>(branch));
+    }
+
+    std::vector<EntryPart>& parts_;
+    Terminal& terminal_;
+};
+
+std::string joined(const std::vector<std::string>& texts) {
+    std::string text;
+    for (const std::string& piece : texts) text += (text.empty() ? "" : ", ") + piece;
+    return text;
+}
+
+// The entries of one code that could be opened, each on its own read-only
+// connection; the others warned about as the copy warns about them.
+struct OpenedEntries {
+    std::vector<std::string> bancos;
+    std::vector<std::unique_ptr<db::Connection>> connections;
+};
+
+// The gauge's total for a table: the rows of the code in every entry, as
+// the databases count them.
+int branchRows(const OpenedEntries& opened, const transfer::TableProfile& profile, const std::string& code) {
+    int rows = 0;
+    for (const auto& connection : opened.connections) {
+        db::Query count(*connection);
+        count.addSql(profile.countSql);
+        count.setText(count.paramIndex("CodEmpresa"), code);
+        count.open();
+        rows += count.asInteger(0);
+    }
+    return rows;
+}
+
+OpenedEntries openEntries(db::Connection& central, const std::vector<std::string>& bancos, const Arguments& arguments,
+                          Terminal& terminal, transfer::RunSummary& summary, std::set<std::string>& unopened,
+                          const std::string& code) {
+    OpenedEntries opened;
+    const auto notOpened = [&](const std::string& banco) {
+        if (unopened.insert(banco).second) ++summary.unopenedBranches;
+        for (const reconcile::CheckedTable& table : reconcile::checkedTables())
+            summary.jobs.push_back({banco, code, table.profile->tableName, false, {}, 0});
+    };
+    const auto refuseAsCentral = [&](const std::string& banco) {
+        terminal.warning("Erro ao conectar no banco de dados: " + banco +
+                         " Motivo: " + transfer::kBancoCentralizadorNaLista);
+        notOpened(banco);
+    };
+    for (const std::string& banco : bancos) {
+        if (db::sameLocalFile(banco, central.attachedDatabase())) {
+            refuseAsCentral(banco);
+            continue;
+        }
+        auto connection = std::make_unique<db::Connection>();
+        applyCredentials(*connection, arguments);
+        connection->setReadOnly(true);
+        if (!transfer::ConectaBancoFilial(*connection, banco, terminal)) {
+            notOpened(banco);
+            continue;
+        }
+        if (connection->identity() == central.identity()) {
+            connection->drop();
+            refuseAsCentral(banco);
+            continue;
+        }
+        opened.bancos.push_back(banco);
+        opened.connections.push_back(std::move(connection));
+    }
+    return opened;
+}
+
+}  // namespace
+
+std::optional<FailedJob> writeChangedRows(db::Connection& central, const Arguments& arguments, Terminal& terminal,
+                                          transfer::RunSummary& summary) {
+    std::vector<std::string> codes;
+    for (const Entry& entry : arguments.entries)
+        if (std::find(codes.begin(), codes.end(), entry.empresa) == codes.end()) codes.push_back(entry.empresa);
+
+    const transfer::CommitPolicy policy{arguments.commitEvery};
+    std::vector<reconcile::CentralTable> tables;
+    // The central rows are read on an attachment of their own: its stream
+    // reads ahead on another thread while the writes use `central`.
+    db::Connection centralRows;
+    std::set<std::string> unopened;
+    // Each table's upsert is prepared once for the run.
+    db::Statement upserts[2];
+    for (const std::string& code : codes) {
+        // A file listed twice for one code is copied twice to the same
+        // effect as once; it is merged once.
+        std::vector<std::string> bancos;
+        for (const Entry& entry : arguments.entries)
+            if (entry.empresa == code && std::find(bancos.begin(), bancos.end(), entry.banco) == bancos.end())
+                bancos.push_back(entry.banco);
+        OpenedEntries opened = openEntries(central, bancos, arguments, terminal, summary, unopened, code);
+        if (opened.bancos.empty()) continue;
+        std::vector<reconcile::MergeSource> sources;
+        for (std::size_t i = 0; i < opened.bancos.size(); ++i)
+            sources.push_back({opened.bancos[i], opened.connections[i].get()});
+
+        for (std::size_t t = 0; t < reconcile::checkedTables().size(); ++t) {
+            const transfer::TableProfile& profile = *reconcile::checkedTables()[t].profile;
+            const std::string where = joined(opened.bancos);
+            terminal.tableJobStarting(where, code, profile.tableName);
+            const auto started = Clock::now();
+            std::vector<EntryPart> parts(opened.bancos.size());
+            // The progress line is ended however the table ends.
+            struct GaugeReset {
+                Terminal& terminal;
+                ~GaugeReset() { terminal.resetGauge(); }
+            } gaugeReset{terminal};
+            try {
+                if (terminal.showsRowCount()) terminal.setGaugeMaximum(branchRows(opened, profile, code));
+                if (tables.empty()) tables = reconcile::describeCentralTables(central);
+                if (!centralRows.isAttached()) {
+                    centralRows.parameters() = central.parameters();
+                    applyCredentials(centralRows, arguments);
+                    centralRows.setReadOnly(true);
+                    centralRows.open();
+                }
+                db::Statement& upsert = upserts[t];
+                if (!upsert.isAttached()) upsert.attach(central);
+                for (EntryPart& part : parts)
+                    part.writer = std::make_unique<transfer::RowWriter>(upsert, profile, terminal, policy, part.tally);
+                reconcile::TableCheck check = reconcile::emptyCheck(tables[t], code, opened.bancos);
+                ChangedRowsSink sink(parts, terminal);
+                bool stopped = false;
+                try {
+                    reconcile::mergeTable(tables[t], centralRows, sources, check, sink);
+                } catch (const reconcile::ReconcileStopped&) {
+                    stopped = true;
+                }
+                for (std::size_t i = 0; i < parts.size(); ++i) {
+                    parts[i].writer->commit();
+                    parts[i].tally.read = static_cast<int>(check.branches[i].rows);
+                    parts[i].tally.stopped = stopped;
+                }
+                const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+                for (std::size_t i = 0; i < parts.size(); ++i) {
+                    summary.writtenRows += parts[i].tally.written;
+                    summary.failedRows += parts[i].tally.failed;
+                    summary.jobs.push_back(
+                        {opened.bancos[i], code, profile.tableName, true, std::move(parts[i].tally), seconds});
+                }
+                if (stopped || terminal.stopRequested()) {
+                    summary.stopped = true;
+                    return std::nullopt;
+                }
+            } catch (const std::exception& failure) {
+                // What was written before the failure stays committed where
+                // the central connection still allows it.
+                transfer::CopyTally tally;
+                for (EntryPart& part : parts) {
+                    try {
+                        if (part.writer) part.writer->commit();
+                    } catch (...) {
+                    }
+                    tally.compared += part.tally.compared;
+                    tally.unchanged += part.tally.unchanged;
+                    tally.written += part.tally.written;
+                    tally.failed += part.tally.failed;
+                    for (transfer::RowFailure& row : part.tally.failures) tally.failures.push_back(std::move(row));
+                }
+                tally.read = terminal.currentJob().read;
+                const bool centralLost = dynamic_cast<const transfer::CentralConnectionLost*>(&failure) != nullptr;
+                const std::string message =
+                    std::string("Erro ao converter os dados! Motivo: ") +
+                    (centralLost ? std::string(transfer::kCentralPerdido) : where + " (" + profile.tableName + ")") +
+                    ": " + transfer::displayText(failure.what());
+                terminal.error(message);
+                return FailedJob{where, code, profile.tableName, message, std::move(tally)};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace batch
