@@ -373,12 +373,9 @@ namespace {
 // A sent value in the form a block of rows takes it.
 ColumnValue blockValue(const ColumnMapping& mapping, int parameter, const SentValue& sent) {
     ColumnValue value;
+    static_cast<SentValue&>(value) = sent;
     value.mapping = &mapping;
     value.parameter = parameter;
-    value.bytes = sent.bytes;
-    value.number = sent.number;
-    value.integer = sent.integer;
-    value.date = sent.date;
     return value;
 }
 
