@@ -154,7 +154,7 @@ BlockWrites::BlockWrites(db::Statement& central, const TableProfile& profile, in
                          int rowsPerCommit)
     : central_(central),
       profile_(profile),
-      executions_(executions),
+      executions_(&executions),
       rowsPerStatement_(rowsPerStatement),
       rowsPerCommit_(rowsPerCommit) {}
 
@@ -391,7 +391,7 @@ void BlockWrites::setRow(unsigned firstPosition, const RowValues& row, db::Trans
 std::optional<std::string> BlockWrites::writeAlone(const RowValues& row, db::Transaction& transaction) {
     try {
         for (const ColumnValue& value : row) setParameter(value, central_);
-        ++executions_;
+        ++*executions_;
         central_.execute(transaction);
         return std::nullopt;
     } catch (const std::exception& failure) {
@@ -409,7 +409,7 @@ void BlockWrites::writeRun(const std::vector<const RowValues*>& rows, std::size_
             block_->setInteger(0, static_cast<std::int32_t>(end - begin));
             for (std::size_t row = begin; row < end; ++row)
                 setRow(1 + static_cast<unsigned>(row - begin) * inputsPerRow_, *rows[row], transaction);
-            ++executions_;
+            ++*executions_;
             flags = block_->execute(transaction);
         } catch (const db::Error& failure) {
             if (failure.connectionLost()) throw;

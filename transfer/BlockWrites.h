@@ -55,6 +55,11 @@ public:
     BlockWrites(const BlockWrites&) = delete;
     BlockWrites& operator=(const BlockWrites&) = delete;
 
+    // Counts the executions from now on into `executions`: a kept instance
+    // serves the table jobs of a run, each with a tally of its own, and keeps
+    // what it prepared and learnt.
+    void countInto(int& executions) { executions_ = &executions; }
+
     // Rows one statement carries; 1 when the profile or the central table
     // does not lend itself to blocks, and every row goes alone. Learns the
     // central table's columns on the first call.
@@ -91,7 +96,7 @@ private:
 
     db::Statement& central_;
     const TableProfile& profile_;
-    int& executions_;
+    int* executions_;
     int rowsPerStatement_;
     int rowsPerCommit_;
     bool learnt_ = false;

@@ -152,13 +152,17 @@ void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tall
 class CentralWrites {
 public:
     CentralWrites(db::Statement& central, const TableProfile& profile, ProgressView& view, const CommitPolicy& policy,
-                  CopyTally& tally)
+                  CopyTally& tally, BlockWrites* keptBlocks)
         : central_(central),
           profile_(profile),
           view_(view),
           rowsPerCommit_(policy.rowsPerCommit),
           tally_(tally),
-          blocks_(central, profile, tally.centralStatements, policy.rowsPerStatement, policy.rowsPerCommit) {}
+          blocks_(keptBlocks ? *keptBlocks
+                             : ownBlocks_.emplace(central, profile, tally.centralStatements, policy.rowsPerStatement,
+                                                  policy.rowsPerCommit)) {
+        blocks_.countInto(tally.centralStatements);
+    }
 
     // Whether rows are handed over with their values (add) rather than set
     // on the central statement (write).
@@ -258,7 +262,8 @@ private:
     ProgressView& view_;
     int rowsPerCommit_;
     CopyTally& tally_;
-    BlockWrites blocks_;
+    std::optional<BlockWrites> ownBlocks_;
+    BlockWrites& blocks_;
     std::optional<db::Transaction> open_;
     std::vector<PendingRow> pending_;
     int pendingValues_ = 0;
@@ -287,7 +292,7 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
 }
 
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
-              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal) {
+              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal, BlockWrites* keptBlocks) {
     // A statement kept from an earlier job of the run stays prepared.
     if (central.sql() != profile.upsertSql) {
         central.clearSql();
@@ -305,7 +310,7 @@ void copyRows(db::Statement& central, db::Query& branch, const TableProfile& pro
     }
     if (counting) branch.first();  // the counting pass left the forward-only result at its end: runs the select again
 
-    CentralWrites writes(central, profile, view, policy, tally);
+    CentralWrites writes(central, profile, view, policy, tally, keptBlocks);
     std::optional<ResolvedProfile> resolved;
     try {
         while (!branch.eof()) {

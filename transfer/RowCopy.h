@@ -15,6 +15,8 @@ class Statement;
 
 namespace transfer {
 
+class BlockWrites;
+
 // A branch row that was not written: its key as the screen shows it, and
 // the database's message.
 struct RowFailure {
@@ -67,9 +69,12 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
 // The same, counting into `tally`: when the loop leaves by a failure, the
 // caller still has what was read, written and failed before it. A
 // `rowTotal` already known (asked of the database) is the gauge's maximum
-// in place of the counting pass.
+// in place of the counting pass. `keptBlocks`, when given, writes the rows
+// of several per commit (made for `central`, the profile and the policy, and
+// kept by the caller across the jobs of a run); else the loop has its own.
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
-              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal = std::nullopt);
+              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal = std::nullopt,
+              BlockWrites* keptBlocks = nullptr);
 
 CopyTally GravaDocuRecCentral(db::Statement& qryDocuRecCentral, db::Query& qryDocuRecFilial, ProgressView& view);
 CopyTally GravaMoviRecCentral(db::Statement& qryMoviRecCentral, db::Query& qryMoviRecFilial, ProgressView& view);
