@@ -43,14 +43,22 @@ void setParameter(const ColumnValue& value, db::Statement& central);
 // message, and the rows after it go in the next block. A block the server
 // refuses as a whole (a value its inputs cannot take) leaves nothing behind,
 // and its rows go one by one.
+//
+// Before blocks, a run of rows is first tried as one MERGE over a UNION ALL
+// of the rows (one relation context per row, so about three times the rows
+// of a block, and no handler per row): the same declared inputs, every
+// upsert column set on a match, key columns included, so the rows end as
+// the upsert leaves them. A MERGE that fails for any reason is undone by the
+// engine and its rows go through the blocks, which isolate each row.
 class BlockWrites {
 public:
     // `rowsPerStatement` bounds the rows of one statement, and so does
     // `rowsPerCommit`; a `rowsPerStatement` of 0 leaves it to the server's
     // limits, or to one row when the central database is a local file. Every
     // execution on the central is counted into `executions`.
+    // `mergeRows` false keeps to the blocks.
     BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerStatement,
-                int rowsPerCommit);
+                int rowsPerCommit, bool mergeRows = true);
     ~BlockWrites();
     BlockWrites(const BlockWrites&) = delete;
     BlockWrites& operator=(const BlockWrites&) = delete;
@@ -84,6 +92,16 @@ public:
 
 private:
     void learnLayout();
+    void learnMerge();
+    bool prepareMerge(int rows);
+    std::string mergeText(int rows) const;
+    bool fitsMerge(const RowValues& row) const;
+    std::string keyOf(const RowValues& row) const;
+    std::size_t mergeEnd(const std::vector<const RowValues*>& rows, std::size_t begin) const;
+    bool tryMerge(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
+                  db::Transaction& transaction);
+    void writeBlocks(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
+                     db::Transaction& transaction, const Outcome& outcome);
     bool readUpsert(std::vector<std::string>& names, std::vector<std::string>& columnOfInput);
     bool declareInputs(const std::vector<std::string>& names, const std::vector<std::string>& columnOfInput);
     bool prepareBlock(int rows);
@@ -108,6 +126,13 @@ private:
     std::vector<int> inputOfMapping_;      // per profile column
     unsigned inputsPerRow_ = 0;
     std::unique_ptr<db::DeclaredStatement> block_;
+    bool mergeRows_;
+    bool plainUpsert_ = false;          // nothing after its VALUES list
+    std::vector<std::string> columns_;  // per marker of the upsert: its column
+    std::vector<int> keyInputs_;        // the inputs of the primary key's columns
+    int mergeCapacity_ = 0;
+    int mergeMisses_ = 0;  // MERGEs in a row that failed with no row failing after
+    std::unique_ptr<db::DeclaredStatement> merge_;
 };
 
 }  // namespace transfer

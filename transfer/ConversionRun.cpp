@@ -42,9 +42,9 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
     int uncounted = 0;
     const CommitPolicy& policy = options.commit;
     BlockWrites docuRecBlocks(docuRecCentral, docuRecProfile(), uncounted, policy.rowsPerStatement,
-                              policy.rowsPerCommit);
+                              policy.rowsPerCommit, policy.mergeRows);
     BlockWrites moviRecBlocks(moviRecCentral, moviRecProfile(), uncounted, policy.rowsPerStatement,
-                              policy.rowsPerCommit);
+                              policy.rowsPerCommit, policy.mergeRows);
     list.first();
     while (!list.eof()) {
         // Both jobs of an entry use the texts it had when it was reached,

@@ -160,7 +160,7 @@ public:
           tally_(tally),
           blocks_(keptBlocks ? *keptBlocks
                              : ownBlocks_.emplace(central, profile, tally.centralStatements, policy.rowsPerStatement,
-                                                  policy.rowsPerCommit)) {
+                                                  policy.rowsPerCommit, policy.mergeRows)) {
         blocks_.countInto(tally.centralStatements);
     }
 

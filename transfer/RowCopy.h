@@ -45,6 +45,9 @@ struct CommitPolicy {
     // has no round trips to save (its engine spends more on a block than on
     // the same rows one by one).
     int rowsPerStatement = 0;
+    // Rows tried first as one MERGE, with blocks for a MERGE that fails
+    // (BlockWrites); false: blocks only.
+    bool mergeRows = true;
 };
 
 // The central statement's attachment is gone. Told apart from a lost branch
