@@ -176,7 +176,9 @@ int BlockWrites::capacity() {
         } catch (const db::Error& failure) {
             if (failure.connectionLost()) throw;
             block_.reset();
+            merge_.reset();
             capacity_ = 1;
+            mergeCapacity_ = 0;
         }
     }
     return std::max(capacity_, mergeCapacity_);
@@ -199,18 +201,21 @@ void BlockWrites::learnLayout() {
         return offset;
     };
     while (rows > 1 && messageLength(rows) > kMessageLimit) --rows;
-    // A server that refuses the block (its own limits) gets a smaller one.
-    for (; rows > 1; rows = rows * 3 / 4) {
-        if (prepareBlock(rows)) {
-            capacity_ = rows;
-            break;
-        }
-    }
-    if (capacity_ <= 1) {
-        block_.reset();
-        return;
-    }
+    capacity_ = rows;
+    // With MERGEs the blocks only take what a MERGE fails: a large block
+    // costs the server a fifth of a second to prepare, so it is prepared at
+    // its first use, if any.
     if (mergeRows_ && plainUpsert_) learnMerge();
+    if (!merge_) prepareBlocks();
+}
+
+// A server that refuses the block (its own limits) gets a smaller one; one
+// that refuses them all leaves every row alone.
+void BlockWrites::prepareBlocks() {
+    for (; capacity_ > 1; capacity_ = capacity_ * 3 / 4)
+        if (prepareBlock(capacity_)) return;
+    capacity_ = 1;
+    block_.reset();
 }
 
 // A MERGE matches on the primary key, which the upsert must set.
@@ -614,6 +619,7 @@ bool BlockWrites::tryMerge(const std::vector<const RowValues*>& rows, std::size_
 
 void BlockWrites::writeBlocks(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
                               db::Transaction& transaction, const Outcome& outcome) {
+    if (!block_ && capacity_ > 1) prepareBlocks();
     const auto most = static_cast<std::size_t>(capacity_);
     while (begin < end) {
         if (most <= 1 || !fits(*rows[begin])) {

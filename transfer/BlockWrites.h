@@ -104,6 +104,7 @@ private:
                      db::Transaction& transaction, const Outcome& outcome);
     bool readUpsert(std::vector<std::string>& names, std::vector<std::string>& columnOfInput);
     bool declareInputs(const std::vector<std::string>& names, const std::vector<std::string>& columnOfInput);
+    void prepareBlocks();
     bool prepareBlock(int rows);
     std::string blockText(int rows) const;
     bool fits(const RowValues& row) const;
