@@ -224,9 +224,9 @@ void BlockWrites::learnMerge() {
         for (const std::string& keyColumn : db::readPrimaryKey(central_.connection(), table_)) {
             const auto found = std::find(columns_.begin(), columns_.end(), upper(keyColumn));
             if (found == columns_.end() || !isPlainName(*found)) return;
-            keyInputs_.push_back(inputOfMarker_[static_cast<std::size_t>(found - columns_.begin())]);
+            keyMarkers_.push_back(static_cast<std::size_t>(found - columns_.begin()));
         }
-        if (keyInputs_.empty()) return;
+        if (keyMarkers_.empty()) return;
         int rows = std::min(kMostRowsPerMerge, rowsPerCommit_);
         if (rowsPerStatement_ > 0) rows = std::min(rows, rowsPerStatement_);
         rows = std::min(rows, static_cast<int>((kMostParameters - 1) / inputs_.size()));
@@ -280,12 +280,9 @@ std::string BlockWrites::mergeText(int rows) const {
         sourceRows +=
             (number ? "\nUNION ALL SELECT " : "SELECT ") + row + std::to_string(number) + " N FROM RDB$DATABASE";
     std::string match;
-    for (const int input : keyInputs_) {
-        const auto marker = static_cast<std::size_t>(std::find(inputOfMarker_.begin(), inputOfMarker_.end(), input) -
-                                                     inputOfMarker_.begin());
-        match +=
-            (match.empty() ? "T." : " AND T.") + columns_[marker] + " = " + source(static_cast<std::size_t>(input));
-    }
+    for (const std::size_t marker : keyMarkers_)
+        match += (match.empty() ? "T." : " AND T.") + columns_[marker] + " = " +
+                 source(static_cast<std::size_t>(inputOfMarker_[marker]));
     std::string updates, insertColumns, insertValues;
     for (std::size_t marker = 0; marker < columns_.size(); ++marker) {
         const std::string value = source(static_cast<std::size_t>(inputOfMarker_[marker]));
@@ -543,8 +540,9 @@ bool BlockWrites::fitsMerge(const RowValues& row) const {
 // they would update one row twice in no promised order.
 std::string BlockWrites::keyOf(const RowValues& row) const {
     std::string key;
-    for (const int input : keyInputs_)
+    for (const std::size_t marker : keyMarkers_)
         for (const ColumnValue& value : row) {
+            const int input = inputOfMarker_[marker];
             if (inputOfMapping_[value.mapping - profile_.columns.data()] != input) continue;
             switch (value.kind) {
                 case WriteKind::Text:

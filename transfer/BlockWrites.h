@@ -128,9 +128,9 @@ private:
     unsigned inputsPerRow_ = 0;
     std::unique_ptr<db::DeclaredStatement> block_;
     bool mergeRows_;
-    bool plainUpsert_ = false;          // nothing after its VALUES list
-    std::vector<std::string> columns_;  // per marker of the upsert: its column
-    std::vector<int> keyInputs_;        // the inputs of the primary key's columns
+    bool plainUpsert_ = false;             // nothing after its VALUES list
+    std::vector<std::string> columns_;     // per marker of the upsert: its column
+    std::vector<std::size_t> keyMarkers_;  // the markers of the primary key's columns
     int mergeCapacity_ = 0;
     int mergeMisses_ = 0;  // MERGEs in a row that failed with no row failing after
     std::unique_ptr<db::DeclaredStatement> merge_;
