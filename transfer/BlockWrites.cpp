@@ -24,6 +24,13 @@ constexpr int kMostRowsPerBlock = 85;
 // past 64 KB (a block of 85 documents with their notes as text is about
 // 160 KB); a server that refuses one is given a smaller block.
 constexpr unsigned kMessageLimit = 1024 * 1024;
+// A MERGE uses one relation context per source row, and a few of its own.
+constexpr int kMostRowsPerMerge = 250;
+// A statement takes at most this many parameters.
+constexpr unsigned kMostParameters = 32767;
+// MERGEs that fail in a row while every one of their rows then goes in:
+// the server refuses them for themselves (their size), not for a row.
+constexpr int kMergeMissesTolerated = 3;
 // Notes up to this many bytes travel as text inside the block; longer ones
 // as a blob of their own. Most notes are a few hundred bytes; a larger text
 // input would take rows out of every block.
@@ -151,12 +158,13 @@ bool isConnectionLost(const std::exception& failure) {
 void setParameter(const ColumnValue& value, db::Statement& central) { setParameter(central, value.parameter, value); }
 
 BlockWrites::BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerStatement,
-                         int rowsPerCommit)
+                         int rowsPerCommit, bool mergeRows)
     : central_(central),
       profile_(profile),
-      executions_(executions),
+      executions_(&executions),
       rowsPerStatement_(rowsPerStatement),
-      rowsPerCommit_(rowsPerCommit) {}
+      rowsPerCommit_(rowsPerCommit),
+      mergeRows_(mergeRows) {}
 
 BlockWrites::~BlockWrites() = default;
 
@@ -168,10 +176,12 @@ int BlockWrites::capacity() {
         } catch (const db::Error& failure) {
             if (failure.connectionLost()) throw;
             block_.reset();
+            merge_.reset();
             capacity_ = 1;
+            mergeCapacity_ = 0;
         }
     }
-    return capacity_;
+    return std::max(capacity_, mergeCapacity_);
 }
 
 // Blocks are used when the upsert has the expected shape, every one of its
@@ -191,14 +201,99 @@ void BlockWrites::learnLayout() {
         return offset;
     };
     while (rows > 1 && messageLength(rows) > kMessageLimit) --rows;
-    // A server that refuses the block (its own limits) gets a smaller one.
-    for (; rows > 1; rows = rows * 3 / 4) {
-        if (prepareBlock(rows)) {
-            capacity_ = rows;
-            return;
-        }
-    }
+    capacity_ = rows;
+    // With MERGEs the blocks only take what a MERGE fails: a large block
+    // costs the server a fifth of a second to prepare, so it is prepared at
+    // its first use, if any.
+    if (mergeRows_ && plainUpsert_) learnMerge();
+    if (!merge_) prepareBlocks();
+}
+
+// A server that refuses the block (its own limits) gets a smaller one; one
+// that refuses them all leaves every row alone.
+void BlockWrites::prepareBlocks() {
+    for (; capacity_ > 1; capacity_ = capacity_ * 3 / 4)
+        if (prepareBlock(capacity_)) return;
+    capacity_ = 1;
     block_.reset();
+}
+
+// A MERGE matches on the primary key, which the upsert must set.
+void BlockWrites::learnMerge() {
+    try {
+        for (const std::string& keyColumn : db::readPrimaryKey(central_.connection(), table_)) {
+            const auto found = std::find(columns_.begin(), columns_.end(), upper(keyColumn));
+            if (found == columns_.end() || !isPlainName(*found)) return;
+            keyMarkers_.push_back(static_cast<std::size_t>(found - columns_.begin()));
+        }
+        if (keyMarkers_.empty()) return;
+        int rows = std::min(kMostRowsPerMerge, rowsPerCommit_);
+        if (rowsPerStatement_ > 0) rows = std::min(rows, rowsPerStatement_);
+        rows = std::min(rows, static_cast<int>((kMostParameters - 1) / inputs_.size()));
+        // Every input as the text or value it travels as, notes as text.
+        auto messageLength = [&](int count) {
+            unsigned offset = 0;
+            for (int row = 0; row < count; ++row)
+                for (Input input : inputs_) {
+                    if (input.kind == WriteKind::Blob) input.kind = WriteKind::Text;
+                    offset = placeInput(offset, input);
+                }
+            return offset;
+        };
+        while (rows > 1 && messageLength(rows) > kMessageLimit) --rows;
+        for (; rows > 1; rows = rows * 3 / 4) {
+            if (prepareMerge(rows)) {
+                mergeCapacity_ = rows;
+                return;
+            }
+        }
+    } catch (const db::Error& failure) {
+        if (failure.connectionLost()) throw;
+    }
+    merge_.reset();
+}
+
+bool BlockWrites::prepareMerge(int rows) {
+    try {
+        merge_ = std::make_unique<db::DeclaredStatement>(central_.connection(), mergeText(rows));
+        merge_->prepare();
+        return merge_->messageLength() <= kMessageLimit;
+    } catch (const db::Error& failure) {
+        if (failure.connectionLost()) throw;
+        return false;
+    }
+}
+
+// MERGE INTO table T USING (SELECT CAST(? AS type) C0, ..., 0 N FROM
+// RDB$DATABASE UNION ALL ...) S ON (the key) WHEN MATCHED THEN UPDATE SET
+// every column WHEN NOT MATCHED THEN INSERT every column. A source row per
+// branch row, a column per distinct parameter, notes as their text; the last
+// input says how many source rows hold values, so one statement serves a
+// shorter chunk.
+std::string BlockWrites::mergeText(int rows) const {
+    auto source = [](std::size_t input) { return "S.C" + std::to_string(input); };
+    std::string row;
+    for (std::size_t index = 0; index < inputs_.size(); ++index)
+        row += "CAST(? AS " + inputs_[index].type + ") C" + std::to_string(index) + ", ";
+    std::string sourceRows;
+    for (int number = 0; number < rows; ++number)
+        sourceRows +=
+            (number ? "\nUNION ALL SELECT " : "SELECT ") + row + std::to_string(number) + " N FROM RDB$DATABASE";
+    std::string match;
+    for (const std::size_t marker : keyMarkers_)
+        match += (match.empty() ? "T." : " AND T.") + columns_[marker] + " = " +
+                 source(static_cast<std::size_t>(inputOfMarker_[marker]));
+    std::string updates, insertColumns, insertValues;
+    for (std::size_t marker = 0; marker < columns_.size(); ++marker) {
+        const std::string value = source(static_cast<std::size_t>(inputOfMarker_[marker]));
+        const char* comma = marker ? ", " : "";
+        updates += comma + columns_[marker] + " = " + value;
+        insertColumns += comma + columns_[marker];
+        insertValues += comma + value;
+    }
+    return "MERGE INTO " + table_ + " T USING (SELECT * FROM (" + sourceRows + ") R WHERE R.N < ?) S ON (" + match +
+           ")\nWHEN MATCHED THEN UPDATE SET " + updates + "\nWHEN NOT MATCHED THEN INSERT (" + insertColumns +
+           ") VALUES (" + insertValues + ")";
 }
 
 // Reads the upsert as "UPDATE OR INSERT INTO table (columns) VALUES
@@ -219,10 +314,12 @@ bool BlockWrites::readUpsert(std::vector<std::string>& names, std::vector<std::s
     if (!isPlainName(table_) || !columns || values == std::string::npos) return false;
     const auto markers = listAt(shape, values + 6, afterValues);
     bodyPieces_ = splitAtMarkers(body);
+    plainUpsert_ = markers && trimmed(shape.substr(afterValues)).empty();
     if (!markers || markers->size() != columns->size() || markers->size() != parsed.names.size() ||
         bodyPieces_.size() != parsed.names.size() + 1 ||
         std::any_of(markers->begin(), markers->end(), [](const std::string& item) { return item != "?"; }))
         return false;
+    columns_ = *columns;
     for (std::size_t marker = 0; marker < parsed.names.size(); ++marker) {
         const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
             return db::equalsIgnoringCase(name, parsed.names[marker]);
@@ -391,7 +488,7 @@ void BlockWrites::setRow(unsigned firstPosition, const RowValues& row, db::Trans
 std::optional<std::string> BlockWrites::writeAlone(const RowValues& row, db::Transaction& transaction) {
     try {
         for (const ColumnValue& value : row) setParameter(value, central_);
-        ++executions_;
+        ++*executions_;
         central_.execute(transaction);
         return std::nullopt;
     } catch (const std::exception& failure) {
@@ -409,7 +506,7 @@ void BlockWrites::writeRun(const std::vector<const RowValues*>& rows, std::size_
             block_->setInteger(0, static_cast<std::int32_t>(end - begin));
             for (std::size_t row = begin; row < end; ++row)
                 setRow(1 + static_cast<unsigned>(row - begin) * inputsPerRow_, *rows[row], transaction);
-            ++executions_;
+            ++*executions_;
             flags = block_->execute(transaction);
         } catch (const db::Error& failure) {
             if (failure.connectionLost()) throw;
@@ -429,18 +526,137 @@ void BlockWrites::writeRun(const std::vector<const RowValues*>& rows, std::size_
     }
 }
 
-void BlockWrites::write(const std::vector<const RowValues*>& rows, db::Transaction& transaction,
-                        const Outcome& outcome) {
-    const auto most = static_cast<std::size_t>(capacity());
-    for (std::size_t begin = 0; begin < rows.size();) {
+bool BlockWrites::fitsMerge(const RowValues& row) const {
+    return std::all_of(row.begin(), row.end(), [&](const ColumnValue& value) {
+        const Input& input =
+            inputs_[static_cast<std::size_t>(inputOfMapping_[value.mapping - profile_.columns.data()])];
+        return (input.kind != WriteKind::Text && input.kind != WriteKind::Blob) ||
+               value.bytes.size() <= input.textCapacity;
+    });
+}
+
+// The row's key with letter case and trailing blanks taken out: two rows a
+// case-insensitive or padded key makes one must not meet in one MERGE, where
+// they would update one row twice in no promised order.
+std::string BlockWrites::keyOf(const RowValues& row) const {
+    std::string key;
+    for (const std::size_t marker : keyMarkers_)
+        for (const ColumnValue& value : row) {
+            const int input = inputOfMarker_[marker];
+            if (inputOfMapping_[value.mapping - profile_.columns.data()] != input) continue;
+            switch (value.kind) {
+                case WriteKind::Text:
+                case WriteKind::Blob:
+                    key += upper(value.bytes.substr(0, value.bytes.find_last_not_of(' ') + 1));
+                    break;
+                case WriteKind::Double:
+                    key += std::to_string(value.number);
+                    break;
+                case WriteKind::Date:
+                    key += std::to_string(value.date.dateOnly().firebirdDate());
+                    break;
+                case WriteKind::Integer:
+                    key += std::to_string(value.integer);
+                    break;
+            }
+            key += '\0';
+            break;
+        }
+    return key;
+}
+
+// The rows from `begin` one MERGE takes: as many as it holds that carry
+// their notes as text, up to a second row of one key.
+std::size_t BlockWrites::mergeEnd(const std::vector<const RowValues*>& rows, std::size_t begin) const {
+    if (!merge_) return begin;
+    std::vector<std::string> keys;
+    std::size_t end = begin;
+    for (; end < rows.size() && end - begin < static_cast<std::size_t>(mergeCapacity_) && fitsMerge(*rows[end]);
+         ++end) {
+        std::string key = keyOf(*rows[end]);
+        if (std::find(keys.begin(), keys.end(), key) != keys.end()) break;
+        keys.push_back(std::move(key));
+    }
+    return end;
+}
+
+bool BlockWrites::tryMerge(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
+                           db::Transaction& transaction) {
+    try {
+        merge_->clear();
+        for (std::size_t row = begin; row < end; ++row)
+            for (const ColumnValue& value : *rows[row]) {
+                const auto input = static_cast<std::size_t>(inputOfMapping_[value.mapping - profile_.columns.data()]);
+                const auto position = static_cast<unsigned>((row - begin) * inputs_.size() + input);
+                switch (inputs_[input].kind) {
+                    case WriteKind::Text:
+                    case WriteKind::Blob:
+                        merge_->setText(position, value.bytes);
+                        break;
+                    case WriteKind::Double:
+                        merge_->setDouble(position, value.number);
+                        break;
+                    case WriteKind::Date:
+                        merge_->setDate(position, value.date);
+                        break;
+                    case WriteKind::Integer:
+                        merge_->setInteger(position, value.integer);
+                        break;
+                }
+            }
+        merge_->setInteger(static_cast<unsigned>(static_cast<std::size_t>(mergeCapacity_) * inputs_.size()),
+                           static_cast<std::int32_t>(end - begin));
+        ++*executions_;
+        merge_->execute(transaction);
+        return true;
+    } catch (const db::Error& failure) {
+        if (failure.connectionLost()) throw;
+        return false;
+    }
+}
+
+void BlockWrites::writeBlocks(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
+                              db::Transaction& transaction, const Outcome& outcome) {
+    if (!block_ && capacity_ > 1) prepareBlocks();
+    const auto most = static_cast<std::size_t>(capacity_);
+    while (begin < end) {
         if (most <= 1 || !fits(*rows[begin])) {
             outcome(writeAlone(*rows[begin], transaction));
             ++begin;
             continue;
         }
-        std::size_t end = begin + 1;
-        while (end < rows.size() && end - begin < most && fits(*rows[end])) ++end;
-        writeRun(rows, begin, end, transaction, outcome);
+        std::size_t blockEnd = begin + 1;
+        while (blockEnd < end && blockEnd - begin < most && fits(*rows[blockEnd])) ++blockEnd;
+        writeRun(rows, begin, blockEnd, transaction, outcome);
+        begin = blockEnd;
+    }
+}
+
+void BlockWrites::write(const std::vector<const RowValues*>& rows, db::Transaction& transaction,
+                        const Outcome& outcome) {
+    capacity();
+    for (std::size_t begin = 0; begin < rows.size();) {
+        std::size_t end = mergeEnd(rows, begin);
+        if (end > begin) {
+            if (tryMerge(rows, begin, end, transaction)) {
+                mergeMisses_ = 0;
+                for (std::size_t row = begin; row < end; ++row) outcome(std::nullopt);
+            } else {
+                bool rowFailed = false;
+                writeBlocks(rows, begin, end, transaction, [&](const std::optional<std::string>& failure) {
+                    rowFailed = rowFailed || failure;
+                    outcome(failure);
+                });
+                mergeMisses_ = rowFailed ? 0 : mergeMisses_ + 1;
+                if (mergeMisses_ >= kMergeMissesTolerated) merge_.reset();
+            }
+        } else {
+            // Rows a MERGE cannot carry, up to the next one it can.
+            end = begin + 1;
+            while (merge_ && end < rows.size() && !fitsMerge(*rows[end])) ++end;
+            if (!merge_) end = rows.size();
+            writeBlocks(rows, begin, end, transaction, outcome);
+        }
         begin = end;
     }
 }

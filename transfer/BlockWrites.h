@@ -43,17 +43,30 @@ void setParameter(const ColumnValue& value, db::Statement& central);
 // message, and the rows after it go in the next block. A block the server
 // refuses as a whole (a value its inputs cannot take) leaves nothing behind,
 // and its rows go one by one.
+//
+// Before blocks, a run of rows is first tried as one MERGE over a UNION ALL
+// of the rows (one relation context per row, so about three times the rows
+// of a block, and no handler per row): the same declared inputs, every
+// upsert column set on a match, key columns included, so the rows end as
+// the upsert leaves them. A MERGE that fails for any reason is undone by the
+// engine and its rows go through the blocks, which isolate each row.
 class BlockWrites {
 public:
     // `rowsPerStatement` bounds the rows of one statement, and so does
     // `rowsPerCommit`; a `rowsPerStatement` of 0 leaves it to the server's
     // limits, or to one row when the central database is a local file. Every
     // execution on the central is counted into `executions`.
+    // `mergeRows` false keeps to the blocks.
     BlockWrites(db::Statement& central, const TableProfile& profile, int& executions, int rowsPerStatement,
-                int rowsPerCommit);
+                int rowsPerCommit, bool mergeRows = true);
     ~BlockWrites();
     BlockWrites(const BlockWrites&) = delete;
     BlockWrites& operator=(const BlockWrites&) = delete;
+
+    // Counts the executions from now on into `executions`: a kept instance
+    // serves the table jobs of a run, each with a tally of its own, and keeps
+    // what it prepared and learnt.
+    void countInto(int& executions) { executions_ = &executions; }
 
     // Rows one statement carries; 1 when the profile or the central table
     // does not lend itself to blocks, and every row goes alone. Learns the
@@ -79,8 +92,19 @@ public:
 
 private:
     void learnLayout();
+    void learnMerge();
+    bool prepareMerge(int rows);
+    std::string mergeText(int rows) const;
+    bool fitsMerge(const RowValues& row) const;
+    std::string keyOf(const RowValues& row) const;
+    std::size_t mergeEnd(const std::vector<const RowValues*>& rows, std::size_t begin) const;
+    bool tryMerge(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
+                  db::Transaction& transaction);
+    void writeBlocks(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
+                     db::Transaction& transaction, const Outcome& outcome);
     bool readUpsert(std::vector<std::string>& names, std::vector<std::string>& columnOfInput);
     bool declareInputs(const std::vector<std::string>& names, const std::vector<std::string>& columnOfInput);
+    void prepareBlocks();
     bool prepareBlock(int rows);
     std::string blockText(int rows) const;
     bool fits(const RowValues& row) const;
@@ -91,7 +115,7 @@ private:
 
     db::Statement& central_;
     const TableProfile& profile_;
-    int& executions_;
+    int* executions_;
     int rowsPerStatement_;
     int rowsPerCommit_;
     bool learnt_ = false;
@@ -103,6 +127,13 @@ private:
     std::vector<int> inputOfMapping_;      // per profile column
     unsigned inputsPerRow_ = 0;
     std::unique_ptr<db::DeclaredStatement> block_;
+    bool mergeRows_;
+    bool plainUpsert_ = false;             // nothing after its VALUES list
+    std::vector<std::string> columns_;     // per marker of the upsert: its column
+    std::vector<std::size_t> keyMarkers_;  // the markers of the primary key's columns
+    int mergeCapacity_ = 0;
+    int mergeMisses_ = 0;  // MERGEs in a row that failed with no row failing after
+    std::unique_ptr<db::DeclaredStatement> merge_;
 };
 
 }  // namespace transfer

@@ -6,6 +6,8 @@
 #include "db/Connection.h"
 #include "db/LocalFile.h"
 #include "db/Statement.h"
+#include "transfer/BlockWrites.h"
+#include "transfer/Tables.h"
 
 namespace transfer {
 
@@ -35,6 +37,14 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
     };
     // Kept for the run when the jobs share them: prepared at first use.
     db::Statement docuRecCentral, moviRecCentral;
+    // With them their blocks, prepared once and their table's layout read
+    // once; each job counts its executions into its own tally.
+    int uncounted = 0;
+    const CommitPolicy& policy = options.commit;
+    BlockWrites docuRecBlocks(docuRecCentral, docuRecProfile(), uncounted, policy.rowsPerStatement,
+                              policy.rowsPerCommit, policy.mergeRows);
+    BlockWrites moviRecBlocks(moviRecCentral, moviRecProfile(), uncounted, policy.rowsPerStatement,
+                              policy.rowsPerCommit, policy.mergeRows);
     list.first();
     while (!list.eof()) {
         // Both jobs of an entry use the texts it had when it was reached,
@@ -52,14 +62,19 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
         }
         bool opened = true;
         bool isCentral = false;
-        const std::pair<decltype(&ConverteDocuRec), db::Statement*> jobs[] = {{&ConverteDocuRec, &docuRecCentral},
-                                                                              {&ConverteMoviRec, &moviRecCentral}};
-        for (const auto& [job, centralStatement] : jobs) {
+        const struct {
+            decltype(&ConverteDocuRec) job;
+            db::Statement* centralStatement;
+            BlockWrites* blocks;
+        } jobs[] = {{&ConverteDocuRec, &docuRecCentral, &docuRecBlocks},
+                    {&ConverteMoviRec, &moviRecCentral, &moviRecBlocks}};
+        for (const auto& [job, centralStatement, blocks] : jobs) {
             JobOptions jobOptions{options.commit, options.countInDatabase};
             jobOptions.inlineShortBlobs = options.inlineShortBlobs;
             if (options.shareAcrossJobs) {
-                jobOptions.keepBranchAttachment = centralStatement != jobs[0].second;
+                jobOptions.keepBranchAttachment = centralStatement != jobs[0].centralStatement;
                 jobOptions.central = centralStatement;
+                jobOptions.blocks = blocks;
             }
             const JobResult result = job(connections, banco, empresa, view, messages, jobOptions);
             if (result.branchIsCentral) {

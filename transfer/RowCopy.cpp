@@ -152,14 +152,18 @@ void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tall
 class CentralWrites {
 public:
     CentralWrites(db::Statement& central, const TableProfile& profile, ProgressView& view, const CommitPolicy& policy,
-                  CopyTally& tally)
+                  CopyTally& tally, BlockWrites* keptBlocks)
         : central_(central),
           profile_(profile),
           view_(view),
           rowsPerCommit_(policy.rowsPerCommit),
           serverCommitsEachRow_(policy.serverCommitsEachRow),
           tally_(tally),
-          blocks_(central, profile, tally.centralStatements, policy.rowsPerStatement, policy.rowsPerCommit) {}
+          blocks_(keptBlocks ? *keptBlocks
+                             : ownBlocks_.emplace(central, profile, tally.centralStatements, policy.rowsPerStatement,
+                                                  policy.rowsPerCommit, policy.mergeRows)) {
+        blocks_.countInto(tally.centralStatements);
+    }
 
     // Whether rows are handed over with their values (add) rather than set
     // on the central statement (write).
@@ -276,7 +280,8 @@ private:
     int rowsPerCommit_;
     bool serverCommitsEachRow_;
     CopyTally& tally_;
-    BlockWrites blocks_;
+    std::optional<BlockWrites> ownBlocks_;
+    BlockWrites& blocks_;
     std::optional<db::Transaction> open_;
     std::optional<db::Transaction> eachRow_;  // one row per commit, committed by the server
     std::vector<PendingRow> pending_;
@@ -306,7 +311,7 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
 }
 
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
-              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal) {
+              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal, BlockWrites* keptBlocks) {
     // A statement kept from an earlier job of the run stays prepared.
     if (central.sql() != profile.upsertSql) {
         central.clearSql();
@@ -324,7 +329,7 @@ void copyRows(db::Statement& central, db::Query& branch, const TableProfile& pro
     }
     if (counting) branch.first();  // the counting pass left the forward-only result at its end: runs the select again
 
-    CentralWrites writes(central, profile, view, policy, tally);
+    CentralWrites writes(central, profile, view, policy, tally, keptBlocks);
     std::optional<ResolvedProfile> resolved;
     try {
         while (!branch.eof()) {

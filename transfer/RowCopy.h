@@ -17,6 +17,8 @@ class Statement;
 
 namespace transfer {
 
+class BlockWrites;
+
 // A branch row that was not written: its key as the screen shows it, and
 // the database's message.
 struct RowFailure {
@@ -47,6 +49,9 @@ struct CommitPolicy {
     // has no round trips to save (its engine spends more on a block than on
     // the same rows one by one).
     int rowsPerStatement = 0;
+    // Rows tried first as one MERGE, with blocks for a MERGE that fails
+    // (BlockWrites); false: blocks only.
+    bool mergeRows = true;
     // With one row per commit: the server commits each row as its execute
     // ends, in one transaction started once, instead of the copy starting
     // and committing a transaction per row (one round trip a row instead of
@@ -76,9 +81,12 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
 // The same, counting into `tally`: when the loop leaves by a failure, the
 // caller still has what was read, written and failed before it. A
 // `rowTotal` already known (asked of the database) is the gauge's maximum
-// in place of the counting pass.
+// in place of the counting pass. `keptBlocks`, when given, writes the rows
+// of several per commit (made for `central`, the profile and the policy, and
+// kept by the caller across the jobs of a run); else the loop has its own.
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
-              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal = std::nullopt);
+              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal = std::nullopt,
+              BlockWrites* keptBlocks = nullptr);
 
 // Writes rows chosen elsewhere (those that differ from the central rows)
 // exactly as the copy loop writes a branch row: through the profile's

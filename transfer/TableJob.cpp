@@ -98,7 +98,8 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
             std::optional<int> rowTotal;
             if (options.countInDatabase && view.showsRowCount())
                 attempt([&] { rowTotal = countRows(connections.branch, profile, pEmpresa); });
-            copyRows(central, branch, profile, view, options.commit, result.tally, rowTotal);
+            copyRows(central, branch, profile, view, options.commit, result.tally, rowTotal,
+                     options.central ? options.blocks : nullptr);
         }
     } catch (const CentralConnectionLost& failure) {
         throw ConversionError(

@@ -59,6 +59,9 @@ struct JobOptions {
     // The upsert to run, kept by the caller so that it is prepared once per
     // run for its table; null: a statement of the job's own.
     db::Statement* central = nullptr;
+    // The block writer for `central`, kept with it for the run so that its
+    // blocks are prepared once; null: the job's own.
+    BlockWrites* blocks = nullptr;
 };
 
 // Attaches the branch connection to the entry's file, selects the profile's

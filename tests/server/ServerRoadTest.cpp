@@ -248,11 +248,17 @@ TEST_F(ServerRoad, RowTheServerRefusesGivesOneLogLineWithTheServersMessageAndThe
 
     // Row by row, then again with many rows per commit, which over a server
     // go in blocks: the rows before and after the refused one take one
-    // statement each side, the refused row one of its own.
-    for (const auto& [rowsPerCommit, documentStatements] : {std::pair{1, 5}, {10000, 3}}) {
-        SCOPED_TRACE(rowsPerCommit);
+    // statement each side, the refused row one of its own; tried first as
+    // one MERGE, which the refused row fails, one statement more.
+    const struct {
+        int rowsPerCommit;
+        bool merge;
+        int documentStatements;
+    } ways[] = {{1, true, 5}, {10000, false, 3}, {10000, true, 4}};
+    for (const auto& [rowsPerCommit, merge, documentStatements] : ways) {
+        SCOPED_TRACE(std::to_string(rowsPerCommit) + (merge ? " merge" : ""));
         view_.log.clear();
-        const transfer::RunSummary summary = convert({{branchA_, "01"}}, {{rowsPerCommit}});
+        const transfer::RunSummary summary = convert({{branchA_, "01"}}, {{rowsPerCommit, 0, merge}});
 
         ASSERT_EQ(view_.log.size(), 1u);
         const std::string& line = view_.log.front();
@@ -469,10 +475,16 @@ TEST_F(ServerRoad, NotesOfEveryLengthCrossACompressedOrPlainWireByteForByte) {
     // rows, the total is counted by the database, the jobs share.
     transfer::RunOptions runnersWay;
     runnersWay.countInDatabase = runnersWay.shareAcrossJobs = runnersWay.inlineShortBlobs = true;
-    for (const auto& [compress, options] : {std::pair{false, transfer::RunOptions{}},
-                                            std::pair{true, transfer::RunOptions{}}, std::pair{true, runnersWay}}) {
+    // And in fast mode: the short notes as text in one MERGE, the long ones
+    // in blocks.
+    transfer::RunOptions fastWay = runnersWay;
+    fastWay.commit.rowsPerCommit = 10000;
+    for (const auto& [compress, options] :
+         {std::pair{false, transfer::RunOptions{}}, std::pair{true, transfer::RunOptions{}},
+          std::pair{true, runnersWay}, std::pair{false, fastWay}}) {
         SCOPED_TRACE(compress ? "compressed" : "plain");
         SCOPED_TRACE(options.inlineShortBlobs ? "the runner's way" : "the window's way");
+        SCOPED_TRACE(options.commit.rowsPerCommit);
         testsupport::execute(centralPath_, "DELETE FROM DOCUREC");
         central_.setWireCompression(compress);
         branch_.setWireCompression(compress);
