@@ -399,7 +399,7 @@ RowWriter::RowWriter(db::Statement& central, const TableProfile& profile, Progre
         central.addSql(profile.upsertSql);
     }
     for (const ColumnMapping& mapping : profile.columns) parameters_.push_back(central.paramIndex(mapping.parameter));
-    writes_ = std::make_unique<Writes>(central, profile, view, policy, tally);
+    writes_ = std::make_unique<Writes>(central, profile, view, policy, tally, nullptr);
 }
 
 RowWriter::~RowWriter() = default;
