@@ -166,11 +166,27 @@ public:
     }
 
     // Whether rows are handed over with their values (add) rather than set
-    // on the central statement (write).
-    bool collectsRows() const { return rowsPerCommit_ > 1; }
+    // on the central statement (write): only where several go in one
+    // statement. A central that takes one row a statement (a local file)
+    // gets each row straight into the open transaction.
+    bool collectsRows() {
+        if (rowsPerCommit_ <= 1) return false;
+        if (!collects_) onCentral([&] { collects_ = blocks_.capacity() > 1; });
+        return *collects_;
+    }
 
-    // One row per commit: the row's parameters are set.
-    void write() {
+    // The row's parameters are set; `key` is its key as the screen shows it.
+    void write(const std::string& key) {
+        if (rowsPerCommit_ > 1) {
+            ++tally_.centralStatements;
+            onCentral([&] {
+                if (!open_) open_.emplace(central_.connection());
+                central_.execute(*open_);
+            });
+            committing_.push_back(key);
+            if (static_cast<int>(committing_.size()) >= rowsPerCommit_) commitOpen();
+            return;
+        }
         ++tally_.centralStatements;
         onCentral([&] {
             if (!serverCommitsEachRow_) return central_.execute();
@@ -190,7 +206,7 @@ public:
 
     // The row failed before reaching the central statement.
     void rowFailed(const std::string& key, const std::string& message) {
-        if (!collectsRows()) {
+        if (!collects_.value_or(false)) {
             logFailure(view_, profile_, tally_, key, message);
             return;
         }
@@ -280,6 +296,7 @@ private:
     int rowsPerCommit_;
     bool serverCommitsEachRow_;
     CopyTally& tally_;
+    std::optional<bool> collects_;  // known once the blocks tell their capacity
     std::optional<BlockWrites> ownBlocks_;
     BlockWrites& blocks_;
     std::optional<db::Transaction> open_;
@@ -344,7 +361,7 @@ void copyRows(db::Statement& central, db::Query& branch, const TableProfile& pro
                     writes.add(key, readRow(*resolved, branch));
                 } else {
                     for (const ResolvedColumn& column : resolved->columns()) copyColumn(column, branch, central);
-                    writes.write();
+                    writes.write(key);
                 }
             } catch (const std::exception& failure) {
                 // A connection that is gone fails every row after it the
@@ -414,7 +431,7 @@ void RowWriter::write(const std::string& key, const std::vector<SentValue>& valu
             writes_->add(key, std::move(row));
         } else {
             for (std::size_t i = 0; i < values.size(); ++i) setParameter(central_, parameters_[i], values[i]);
-            writes_->write();
+            writes_->write(key);
         }
     } catch (const std::exception& failure) {
         if (isConnectionLost(failure)) throw;
