@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -35,13 +36,31 @@ std::string orderTerm(const std::string& column, const db::ColumnTypes& types) {
     return "CAST(" + column + " AS VARCHAR(" + std::to_string(std::max(type.byteLength, 1)) + ") CHARACTER SET NONE)";
 }
 
-// The columns in rule order, one company's rows, in key order. The copy's
-// movement select replaces NULL by 0 in its four integer columns; the integer
-// read gives 0 for NULL all the same, so the plain columns read alike.
-std::string selectSql(const CentralTable& table, bool branchSide, const db::ColumnTypes& types) {
+// Central notes up to this many bytes arrive with their rows; a longer one
+// is read from its blob, which costs a round trip of its own. Most notes are
+// a few hundred bytes, and a wider row would take rows out of every fetch.
+constexpr int kInlineBlobBytes = 1024;
+
+// The columns in rule order, one company's rows, in key order; then, on the
+// central side, each blob's first bytes (as OCTETS: no character set
+// conversion) and its length, marked in `inlineText` per rule.
+std::string selectSql(const CentralTable& table, bool branchSide, const db::ColumnTypes& types,
+                      std::vector<int>& inlineText) {
     auto name = [&](const Rule& rule) { return branchSide ? rule.field : rule.column; };
     std::string sql = "SELECT ";
     for (std::size_t i = 0; i < table.rules.size(); ++i) sql += (i ? ", " : "") + name(table.rules[i]);
+    inlineText.assign(table.rules.size(), -1);
+    int next = static_cast<int>(table.rules.size());
+    for (std::size_t i = 0; i < table.rules.size() && !branchSide; ++i) {
+        const auto found = types.find(upper(table.rules[i].column));
+        if (table.rules[i].stored != transfer::StoredAs::Bytes || found == types.end() || found->second.type != kBlob)
+            continue;
+        const std::string& column = table.rules[i].column;
+        sql += ", CAST(SUBSTRING(" + column + " FROM 1 FOR " + std::to_string(kInlineBlobBytes) + ") AS VARCHAR(" +
+               std::to_string(kInlineBlobBytes) + ") CHARACTER SET OCTETS), OCTET_LENGTH(" + column + ")";
+        inlineText[i] = next;
+        next += 2;
+    }
     sql += " FROM " + table.name + " WHERE " + name(table.rules[static_cast<std::size_t>(table.companyRule)]) +
            " = :CODEMPRESA ORDER BY ";
     for (std::size_t i = 0; i < table.keyRules.size(); ++i)
@@ -161,7 +180,7 @@ RowStream::RowStream(db::Connection& connection, std::string where, const Centra
         if (upper(table.rules[i].field) == keyField) keyField_ = static_cast<int>(i);
     guarded([&] {
         const db::ColumnTypes types = branchSide ? db::readColumnTypes(connection, table.name) : table.centralTypes;
-        query_.addSql(selectSql(table, branchSide, types));
+        query_.addSql(selectSql(table, branchSide, types, inlineText_));
         query_.setText(query_.paramIndex("CODEMPRESA"), empresa);
         query_.open();
     });
@@ -181,6 +200,7 @@ void RowStream::load(Row& row) {
     if (keepSent_) loadSent(row.sent);
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         const int index = static_cast<int>(i);
+        if (!branchSide_ && inlineText_[i] >= 0 && readInlineBytes(inlineText_[i], index, values[i])) continue;
         if (!branchSide_)
             readCentralValue(table_.rules[i], query_, index, values[i]);
         else if (keepSent_ && sentAsRead_[i] &&
@@ -204,6 +224,24 @@ void RowStream::load(Row& row) {
                              shownKey(values) + " came after a greater key)");
     previous_ = key;
     hasPrevious_ = true;
+}
+
+// A blob whose bytes the row holds whole; false when it is longer, or cut
+// by characters rather than bytes, and must be read from the blob.
+bool RowStream::readInlineBytes(int textIndex, int blobIndex, Value& value) {
+    value.problem.clear();
+    value.null = query_.isNull(blobIndex);
+    value.text.clear();
+    if (value.null) return true;
+    try {
+        std::string text = query_.asBytes(textIndex);
+        if (query_.isNull(textIndex + 1) || static_cast<std::int64_t>(text.size()) != query_.asInteger(textIndex + 1))
+            return false;
+        value.text = std::move(text);
+        return true;
+    } catch (const db::Error&) {
+        return false;  // read from the blob, which tells its own failure
+    }
 }
 
 // Read as the copy reads the row for its upsert; a value it cannot read

@@ -59,6 +59,7 @@ private:
     void guarded(Work&& work);
     void load(Row& row);
     void loadSent(SentRow& sent);
+    bool readInlineBytes(int textIndex, int blobIndex, Value& value);
     std::string shownKey(const std::vector<Value>& values) const;
 
     std::string where_;
@@ -68,6 +69,7 @@ private:
     int keyField_ = -1;  // the profile's key field among the rules; -1: the shown key
     db::Query query_;
     std::vector<bool> sentAsRead_;  // per rule: its sent value could be read
+    std::vector<int> inlineText_;   // per rule: its blob's first bytes in the row, -1: none
     Key previous_;
     bool hasPrevious_ = false;
     Row row_;  // the current row
