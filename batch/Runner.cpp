@@ -12,6 +12,7 @@
 #include "batch/CheckReport.h"
 #include "batch/ExitStatus.h"
 #include "batch/ParallelRun.h"
+#include "batch/Prune.h"
 #include "batch/Report.h"
 #include "batch/ReportFile.h"
 #include "batch/Terminal.h"
@@ -145,6 +146,7 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
 }
 
 int runFromCommandLine(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+    if (!arguments.restorePath.empty()) return restoreRows(arguments, out, err);
     // The report's temporary file is made before any database is opened: a
     // run whose report cannot be written would be a run nobody can check.
     std::optional<ReportFile> report;
