@@ -253,7 +253,7 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                 return FailedJob{where, code, profile.tableName, message, std::move(tally)};
             }
         }
-        if (pruner) pruner->codeDone(code, incomplete, centralRowsOfCode);
+        if (pruner && !pruner->codeDone(code, incomplete, centralRowsOfCode)) ++summary.unprunedCodes;
     }
     return std::nullopt;
 }

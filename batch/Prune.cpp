@@ -158,15 +158,15 @@ void Pruner::writeLog(const Json& adding) {
     logged_ = std::move(rows);
 }
 
-void Pruner::codeDone(const std::string& code, const std::string& incomplete, long long centralRows) {
+bool Pruner::codeDone(const std::string& code, const std::string& incomplete, long long centralRows) {
     std::vector<std::vector<std::string>> documents = std::move(keys_[0]), movements = std::move(keys_[1]);
     keys_[0].clear();
     keys_[1].clear();
-    if (documents.empty() && movements.empty()) return;
+    if (documents.empty() && movements.empty()) return true;
     const std::string where = "--prune: code " + code + ": ";
     if (!incomplete.empty()) {
         terminal_.warning(where + "nothing deleted: " + incomplete);
-        return;
+        return false;
     }
     try {
         // The documents' movements go with them; a movement only in the
@@ -194,7 +194,7 @@ void Pruner::codeDone(const std::string& code, const std::string& incomplete, lo
                               " central rows would go, more than " +
                               (arguments_.pruneLimit ? "--prune-limit " + std::to_string(*arguments_.pruneLimit)
                                                      : std::string("5 %; --prune-limit N allows up to N")));
-            return;
+            return false;
         }
         // Documents before their movements in the log, as a restore writes them.
         for (Json& row : movementRows) rows.push_back(std::move(row));
@@ -216,8 +216,10 @@ void Pruner::codeDone(const std::string& code, const std::string& incomplete, lo
         terminal_.information(where + rowCount(deleting) + " deleted (" + std::to_string(documents.size()) +
                               " DOCUREC, " + std::to_string(deleting - static_cast<long long>(documents.size())) +
                               " MOVIREC), logged in " + arguments_.pruneLog);
+        return true;
     } catch (const std::exception& failure) {
         terminal_.error(where + "nothing deleted: " + oneLine(failure.what()));
+        return false;
     }
 }
 

@@ -32,7 +32,8 @@ public:
     void onlyInCentral(std::size_t table, std::vector<std::string> key);
     // After every table of `code`: `incomplete` not empty says why nothing
     // of it may be deleted. `centralRows` counts both tables' central rows.
-    void codeDone(const std::string& code, const std::string& incomplete, long long centralRows);
+    // False when rows to delete were left in place, the reason told.
+    bool codeDone(const std::string& code, const std::string& incomplete, long long centralRows);
 
 private:
     void readRows(const std::string& table, const std::vector<std::string>& keyColumns,

@@ -100,7 +100,9 @@ int exitStatus(const RunRecord& record) {
     if (!record.centralError.empty()) return kNothingDone;
     if (record.signal != 0) return kSignalBase + record.signal;
     if (record.failedJob) return kJobFailed;
-    return record.summary.failedRows == 0 && record.summary.unopenedBranches == 0 ? kAllWritten : kSomeNotWritten;
+    return record.summary.failedRows == 0 && record.summary.unopenedBranches == 0 && record.summary.unprunedCodes == 0
+               ? kAllWritten
+               : kSomeNotWritten;
 }
 
 RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
