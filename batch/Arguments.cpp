@@ -161,7 +161,7 @@ void checkArguments(const Arguments& arguments) {
     if (arguments.central.empty()) throw ArgumentError("--central DB is required");
     if (!arguments.restorePath.empty()) {
         if (!arguments.entries.empty() || arguments.check || arguments.verify || arguments.changedOnly ||
-            arguments.prune)
+            arguments.prune || !arguments.reportPath.empty())
             throw ArgumentError("--restore takes only --central and the connection options");
         return;
     }

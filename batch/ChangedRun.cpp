@@ -34,8 +34,9 @@ struct EntryPart {
 // Hands the rows the merge finds different to their entry's writer.
 class ChangedRowsSink : public reconcile::CheckSink {
 public:
-    ChangedRowsSink(std::vector<EntryPart>& parts, Terminal& terminal, Pruner* pruner, std::size_t table)
-        : parts_(parts), terminal_(terminal), pruner_(pruner), table_(table) {}
+    ChangedRowsSink(std::vector<EntryPart>& parts, Terminal& terminal, Pruner* pruner,
+                    const reconcile::CentralTable& table, std::size_t tableIndex)
+        : parts_(parts), terminal_(terminal), pruner_(pruner), table_(table), tableIndex_(tableIndex) {}
 
     bool keepsSentRows() const override { return true; }
     bool stopRequested() const override { return terminal_.stopRequested(); }
@@ -48,7 +49,19 @@ public:
 
     void difference(const reconcile::TableCheck&, const reconcile::Difference& difference) override {
         using reconcile::DifferenceKind;
-        if (difference.kind == DifferenceKind::OnlyInCentral && pruner_) pruner_->onlyInCentral(table_, difference.key);
+        if (difference.kind == DifferenceKind::OnlyInCentral && pruner_) {
+            // The key as the central database holds it: the shown key is
+            // text decoded for the screen, which may match another row.
+            std::vector<std::string> key;
+            for (int index : table_.keyRules) {
+                const auto rule = static_cast<std::size_t>(index);
+                const reconcile::Value& value = (*difference.central)[rule];
+                const bool text = table_.rules[rule].stored == transfer::StoredAs::Text ||
+                                  table_.rules[rule].stored == transfer::StoredAs::Bytes;
+                key.push_back(text ? value.text : reconcile::shownValue(table_.rules[rule], value));
+            }
+            pruner_->onlyInCentral(tableIndex_, std::move(key));
+        }
         if (difference.kind != DifferenceKind::Missing && difference.kind != DifferenceKind::Different) return;
         // A stop asked for ends the run after the row in hand, not at the
         // merge's next look.
@@ -73,7 +86,8 @@ private:
     std::vector<EntryPart>& parts_;
     Terminal& terminal_;
     Pruner* pruner_;  // null: nothing is pruned
-    std::size_t table_;
+    const reconcile::CentralTable& table_;
+    std::size_t tableIndex_;
 };
 
 std::string joined(const std::vector<std::string>& texts) {
@@ -203,7 +217,7 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                 for (EntryPart& part : parts)
                     part.writer = std::make_unique<transfer::RowWriter>(upsert, profile, terminal, policy, part.tally);
                 reconcile::TableCheck check = reconcile::emptyCheck(tables[t], code, opened.bancos);
-                ChangedRowsSink sink(parts, terminal, pruner ? &*pruner : nullptr, t);
+                ChangedRowsSink sink(parts, terminal, pruner ? &*pruner : nullptr, tables[t], t);
                 bool stopped = false;
                 try {
                     reconcile::mergeTable(tables[t], centralRows, sources, check, sink);
