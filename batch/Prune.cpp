@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <utility>
 
 #include "batch/ExitStatus.h"
 #include "batch/ReportFile.h"
@@ -105,9 +106,19 @@ std::string rowCount(long long rows) { return std::to_string(rows) + (rows == 1 
 
 Pruner::Pruner(db::Connection& central, const Arguments& arguments, Terminal& terminal,
                std::vector<std::vector<std::string>> keyColumns)
-    : central_(central), arguments_(arguments), terminal_(terminal), keyColumns_(std::move(keyColumns)) {}
+    : central_(central),
+      arguments_(arguments),
+      terminal_(terminal),
+      keyColumns_(std::move(keyColumns)),
+      logOfEarlierRun_(::access(arguments.pruneLog.c_str(), F_OK) == 0) {}
 
-void Pruner::onlyInCentral(std::size_t table, std::vector<std::string> key) { keys_[table].push_back(std::move(key)); }
+void Pruner::onlyInCentral(std::size_t table, std::vector<std::string> key) {
+    // Past the limit the code is refused whatever the keys: they are only
+    // counted, so a branch read as empty costs no memory.
+    ++keysOfCode_;
+    if (arguments_.pruneLimit && keysOfCode_ > *arguments_.pruneLimit) return;
+    keys_[table].push_back(std::move(key));
+}
 
 // Every mapped column of the central rows matching the first key.size() key
 // columns, as the upsert's parameters name them.
@@ -162,12 +173,32 @@ bool Pruner::codeDone(const std::string& code, const std::string& incomplete, lo
     std::vector<std::vector<std::string>> documents = std::move(keys_[0]), movements = std::move(keys_[1]);
     keys_[0].clear();
     keys_[1].clear();
-    if (documents.empty() && movements.empty()) return true;
+    const long long keys = std::exchange(keysOfCode_, 0);
+    if (keys == 0) return true;
     const std::string where = "--prune: code " + code + ": ";
     if (!incomplete.empty()) {
         terminal_.warning(where + "nothing deleted: " + incomplete);
         return false;
     }
+    // A log from an earlier run holds rows it deleted: replacing it would
+    // lose them.
+    if (logOfEarlierRun_) {
+        terminal_.warning(where + "nothing deleted: --prune-log \"" + arguments_.pruneLog +
+                          "\" is there from an earlier run; give a new file");
+        return false;
+    }
+    const auto refuse = [&](long long deleting, const std::string& atLeast) {
+        terminal_.warning(where + "nothing deleted: " + atLeast + rowCount(deleting) + " of " +
+                          std::to_string(centralRows) + " central rows would go, more than " +
+                          (arguments_.pruneLimit ? "--prune-limit " + std::to_string(*arguments_.pruneLimit)
+                                                 : std::string("5 %; --prune-limit N allows up to N")));
+        return false;
+    };
+    // A branch read only in part looks just like a mass deletion.
+    const auto allowed = [&](long long deleting) {
+        return arguments_.pruneLimit ? deleting <= *arguments_.pruneLimit : deleting * 20 <= centralRows;
+    };
+    if (!allowed(keys)) return refuse(keys, "at least ");
     try {
         // The documents' movements go with them; a movement only in the
         // central database whose document stays is deleted on its own.

@@ -46,6 +46,8 @@ private:
     Terminal& terminal_;
     std::vector<std::vector<std::string>> keyColumns_;
     std::vector<std::vector<std::string>> keys_[2];
+    long long keysOfCode_ = 0;  // counted past the keys kept once the limit is passed
+    bool logOfEarlierRun_;      // the log file was there before this run
     nlohmann::ordered_json logged_ = nlohmann::ordered_json::array();  // every row deleted by this run
 };
 

@@ -459,7 +459,7 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
          true,
          false,
          1,
-         "--prune: code 01: nothing deleted: 1 row of 5 central rows would go, more than 5 %; --prune-limit N "
+         "--prune: code 01: nothing deleted: at least 1 row of 5 central rows would go, more than 5 %; --prune-limit N "
          "allows up to N",
          0},
         {"more than --prune-limit",
@@ -468,7 +468,7 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
          true,
          false,
          1,
-         "--prune: code 01: nothing deleted: 3 rows of 5 central rows would go, more than --prune-limit 2",
+         "--prune: code 01: nothing deleted: at least 3 rows of 5 central rows would go, more than --prune-limit 2",
          0},
     };
     const auto dump = [](const std::string& central) {
@@ -528,5 +528,14 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
         const Outcome restored = batch({"--central", central, "--restore", log});
         EXPECT_EQ(restored.status, 0) << restored.output;
         EXPECT_EQ(dump(central), before);
+        // A second prune would replace the log of the first: it deletes nothing.
+        const Outcome again = batch(pruning);
+        EXPECT_EQ(again.status, 1) << again.output;
+        EXPECT_EQ(again.count("--prune: code 01: nothing deleted: --prune-log \"" + log +
+                              "\" is there from an earlier run; give a new file"),
+                  1)
+            << again.output;
+        EXPECT_EQ(dump(central), before);
+        EXPECT_EQ(nlohmann::json::parse(std::ifstream(log)), logged);
     }
 }
