@@ -159,12 +159,35 @@ void checkArguments(const Arguments& arguments) {
     // Checked here rather than by CLI11, which would report a missing
     // --central before an unknown option.
     if (arguments.central.empty()) throw ArgumentError("--central DB is required");
+    if (!arguments.restorePath.empty()) {
+        if (!arguments.entries.empty() || arguments.check || arguments.verify || arguments.changedOnly ||
+            arguments.prune || !arguments.reportPath.empty())
+            throw ArgumentError("--restore takes only --central and the connection options");
+        return;
+    }
+    if (arguments.prune && arguments.check) throw ArgumentError("--prune excludes --check");
+    if (arguments.prune && !arguments.changedOnly) throw ArgumentError("--prune needs --changed-only");
+    // Nothing is deleted that cannot be put back.
+    if (arguments.prune && arguments.pruneLog.empty())
+        throw ArgumentError("--prune needs --prune-log FILE.json, where the deleted rows are kept");
+    if (!arguments.prune && (arguments.pruneLimit || !arguments.pruneLog.empty()))
+        throw ArgumentError("--prune-limit and --prune-log need --prune");
     if (arguments.entries.empty())
         throw ArgumentError("no branch database to convert: give --branch DB=CODE or a --list file with entries");
     for (const Entry& entry : arguments.entries)
         if (db::sameLocalFile(entry.banco, arguments.central))
             throw ArgumentError("branch \"" + entry.banco + "\" is the central database \"" + arguments.central +
                                 "\" itself");
+    // The prune log replaces the file it names: never a database of the run.
+    if (!arguments.pruneLog.empty())
+        for (const std::string& database : [&] {
+                 std::vector<std::string> all{arguments.central, arguments.reportPath};
+                 for (const Entry& entry : arguments.entries) all.push_back(entry.banco);
+                 return all;
+             }())
+            if (!database.empty() && db::sameLocalFile(arguments.pruneLog, database))
+                throw ArgumentError("--prune-log \"" + arguments.pruneLog + "\" is \"" + database +
+                                    "\", a file the run uses");
     if (arguments.reportPath.empty()) return;
     // The report replaces the file it names: never one the run reads.
     const auto refuseReport = [&](const std::string& what, const std::string& path) {
@@ -223,6 +246,19 @@ Parsed parseArguments(int argc, const char* const* argv, std::ostream& out, std:
                  "Compare as --check does and write only the rows missing from the central database or "
                  "different there; the central tables end as a full run leaves them")
         ->excludes(checkOption);
+    app.add_flag("--prune", arguments.prune,
+                 "With --changed-only: also delete the central rows of a code that no listed branch of the code "
+                 "holds, once every entry of the code was read to its end");
+    app.add_option("--prune-limit", arguments.pruneLimit,
+                   "The most rows --prune deletes in one run for a code (default: 5 % of the code's central rows)")
+        ->type_name("N")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--prune-log", arguments.pruneLog,
+                   "Where --prune writes every row it deletes, as JSON, before the delete is committed")
+        ->type_name("FILE.json");
+    app.add_option("--restore", arguments.restorePath,
+                   "Put the rows of a --prune-log file back into the central database, nothing else")
+        ->type_name("FILE.json");
 
     try {
         // Refused by name before CLI11 sees it: its messages would repeat

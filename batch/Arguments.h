@@ -27,11 +27,15 @@ struct Arguments {
     int jobs = 1;                        // entries of different company codes at once, each on connections of its own
     int connectTimeoutSeconds = 15;      // wait for a server's first answer at each attach
     std::optional<std::string> role;
-    std::string reportPath;    // empty: no JSON report
-    bool quiet = false;        // no progress line even on a terminal
-    bool check = false;        // compare the central database with the branches instead of a run
-    bool verify = false;       // the same comparison right after the run
-    bool changedOnly = false;  // write only the rows the central database lacks or holds otherwise
+    std::string reportPath;               // empty: no JSON report
+    bool quiet = false;                   // no progress line even on a terminal
+    bool check = false;                   // compare the central database with the branches instead of a run
+    bool verify = false;                  // the same comparison right after the run
+    bool changedOnly = false;             // write only the rows the central database lacks or holds otherwise
+    bool prune = false;                   // with changedOnly: delete the central rows no branch of their code holds
+    std::optional<long long> pruneLimit;  // the most rows one run may delete; unset: 5 % of a code's rows
+    std::string pruneLog;                 // the deleted rows, as JSON, written before the delete
+    std::string restorePath;              // not empty: put the rows of this prune log back, nothing else
 };
 
 // A problem with the arguments, worded as the one line the user sees.

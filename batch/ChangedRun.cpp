@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 
+#include "batch/Prune.h"
 #include "batch/Terminal.h"
 #include "db/Connection.h"
 #include "db/LocalFile.h"
@@ -33,7 +34,9 @@ struct EntryPart {
 // Hands the rows the merge finds different to their entry's writer.
 class ChangedRowsSink : public reconcile::CheckSink {
 public:
-    ChangedRowsSink(std::vector<EntryPart>& parts, Terminal& terminal) : parts_(parts), terminal_(terminal) {}
+    ChangedRowsSink(std::vector<EntryPart>& parts, Terminal& terminal, Pruner* pruner,
+                    const reconcile::CentralTable& table, std::size_t tableIndex)
+        : parts_(parts), terminal_(terminal), pruner_(pruner), table_(table), tableIndex_(tableIndex) {}
 
     bool keepsSentRows() const override { return true; }
     bool stopRequested() const override { return terminal_.stopRequested(); }
@@ -46,6 +49,19 @@ public:
 
     void difference(const reconcile::TableCheck&, const reconcile::Difference& difference) override {
         using reconcile::DifferenceKind;
+        if (difference.kind == DifferenceKind::OnlyInCentral && pruner_) {
+            // The key as the central database holds it: the shown key is
+            // text decoded for the screen, which may match another row.
+            std::vector<std::string> key;
+            for (int index : table_.keyRules) {
+                const auto rule = static_cast<std::size_t>(index);
+                const reconcile::Value& value = (*difference.central)[rule];
+                const bool text = table_.rules[rule].stored == transfer::StoredAs::Text ||
+                                  table_.rules[rule].stored == transfer::StoredAs::Bytes;
+                key.push_back(text ? value.text : reconcile::shownValue(table_.rules[rule], value));
+            }
+            pruner_->onlyInCentral(tableIndex_, std::move(key));
+        }
         if (difference.kind != DifferenceKind::Missing && difference.kind != DifferenceKind::Different) return;
         // A stop asked for ends the run after the row in hand, not at the
         // merge's next look.
@@ -69,6 +85,9 @@ private:
 
     std::vector<EntryPart>& parts_;
     Terminal& terminal_;
+    Pruner* pruner_;  // null: nothing is pruned
+    const reconcile::CentralTable& table_;
+    std::size_t tableIndex_;
 };
 
 std::string joined(const std::vector<std::string>& texts) {
@@ -151,6 +170,7 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
     std::set<std::string> unopened;
     // Each table's upsert is prepared once for the run.
     db::Statement upserts[2];
+    std::optional<Pruner> pruner;
     for (const std::string& code : codes) {
         // A file listed twice for one code is copied twice to the same
         // effect as once; it is merged once.
@@ -160,6 +180,11 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                 bancos.push_back(entry.banco);
         OpenedEntries opened = openEntries(central, bancos, arguments, terminal, summary, unopened, code);
         if (opened.bancos.empty()) continue;
+        // Only a code whose every entry is read to its end may lose rows: a
+        // key no opened branch holds may sit in one that was not opened.
+        const std::string incomplete =
+            opened.bancos.size() == bancos.size() ? "" : "an entry of the code could not be opened";
+        long long centralRowsOfCode = 0;
         std::vector<reconcile::MergeSource> sources;
         for (std::size_t i = 0; i < opened.bancos.size(); ++i)
             sources.push_back({opened.bancos[i], opened.connections[i].get()});
@@ -178,6 +203,9 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
             try {
                 if (terminal.showsRowCount()) terminal.setGaugeMaximum(branchRows(opened, profile, code));
                 if (tables.empty()) tables = reconcile::describeCentralTables(central);
+                if (arguments.prune && !pruner)
+                    pruner.emplace(central, arguments, terminal,
+                                   std::vector<std::vector<std::string>>{tables[0].keyColumns, tables[1].keyColumns});
                 if (!centralRows.isAttached()) {
                     centralRows.parameters() = central.parameters();
                     applyCredentials(centralRows, arguments);
@@ -189,7 +217,7 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                 for (EntryPart& part : parts)
                     part.writer = std::make_unique<transfer::RowWriter>(upsert, profile, terminal, policy, part.tally);
                 reconcile::TableCheck check = reconcile::emptyCheck(tables[t], code, opened.bancos);
-                ChangedRowsSink sink(parts, terminal);
+                ChangedRowsSink sink(parts, terminal, pruner ? &*pruner : nullptr, tables[t], t);
                 bool stopped = false;
                 try {
                     reconcile::mergeTable(tables[t], centralRows, sources, check, sink);
@@ -212,6 +240,7 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                     summary.stopped = true;
                     return std::nullopt;
                 }
+                centralRowsOfCode += check.centralRows;
             } catch (const std::exception& failure) {
                 // What was written before the failure stays committed where
                 // the central connection still allows it.
@@ -234,9 +263,11 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                     (centralLost ? std::string(transfer::kCentralPerdido) : where + " (" + profile.tableName + ")") +
                     ": " + transfer::displayText(failure.what());
                 terminal.error(message);
+                if (pruner) terminal.warning("--prune: code " + code + ": nothing deleted: a table job failed");
                 return FailedJob{where, code, profile.tableName, message, std::move(tally)};
             }
         }
+        if (pruner && !pruner->codeDone(code, incomplete, centralRowsOfCode)) ++summary.unprunedCodes;
     }
     return std::nullopt;
 }

@@ -56,6 +56,9 @@ std::string ending(const RunRecord& record) {
     if (record.summary.failedRows || record.summary.unopenedBranches)
         return "Done with errors: " + counted(record.summary.failedRows, "row", "rows") + " not written, " +
                counted(record.summary.unopenedBranches, "branch database", "branch databases") + " not opened.";
+    if (record.summary.unprunedCodes)
+        return "Done, but --prune left the rows to delete of " +
+               counted(record.summary.unprunedCodes, "code", "codes") + " in place, as shown above.";
     return "Done: every row written.";
 }
 
@@ -167,6 +170,7 @@ std::string reportJson(const RunRecord& record, int exitStatus) {
     totals["written"] = written;
     totals["failed"] = failed;
     totals["unopenedBranches"] = record.summary.unopenedBranches;
+    if (record.arguments.prune) totals["unprunedCodes"] = record.summary.unprunedCodes;
     Json report = {
         {"program", "tavolene-batch"},
         {"started", isoTime(record.started)},

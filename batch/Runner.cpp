@@ -12,6 +12,7 @@
 #include "batch/CheckReport.h"
 #include "batch/ExitStatus.h"
 #include "batch/ParallelRun.h"
+#include "batch/Prune.h"
 #include "batch/Report.h"
 #include "batch/ReportFile.h"
 #include "batch/Terminal.h"
@@ -99,7 +100,9 @@ int exitStatus(const RunRecord& record) {
     if (!record.centralError.empty()) return kNothingDone;
     if (record.signal != 0) return kSignalBase + record.signal;
     if (record.failedJob) return kJobFailed;
-    return record.summary.failedRows == 0 && record.summary.unopenedBranches == 0 ? kAllWritten : kSomeNotWritten;
+    return record.summary.failedRows == 0 && record.summary.unopenedBranches == 0 && record.summary.unprunedCodes == 0
+               ? kAllWritten
+               : kSomeNotWritten;
 }
 
 RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
@@ -145,6 +148,7 @@ RunRecord runBatch(const Arguments& arguments, Terminal& terminal) {
 }
 
 int runFromCommandLine(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+    if (!arguments.restorePath.empty()) return restoreRows(arguments, out, err);
     // The report's temporary file is made before any database is opened: a
     // run whose report cannot be written would be a run nobody can check.
     std::optional<ReportFile> report;

@@ -88,6 +88,7 @@ void mergeTable(const CentralTable& table, db::Connection& central, const std::v
         };
         if (holders.empty()) {
             ++check.onlyInCentral;
+            difference.central = &centralRows.values();
             tell(DifferenceKind::OnlyInCentral, centralRows.values());
         } else {
             addTotals(table, kept, unionTotals);

@@ -35,6 +35,9 @@ struct Difference {
     // Missing and Different, for a sink that keeps sent rows: the branch row
     // as the copy sends it; valid during the call.
     const SentRow* row = nullptr;
+    // OnlyInCentral: the central row's values, in rule order; valid during
+    // the call.
+    const std::vector<Value>* central = nullptr;
 };
 
 struct BranchTally {

@@ -37,6 +37,7 @@ struct RunSummary {
     int writtenRows = 0;
     int failedRows = 0;
     int unopenedBranches = 0;     // listed files that could not be opened, each counted once
+    int unprunedCodes = 0;        // codes whose rows to delete were left in place (refused or failed)
     bool stopped = false;         // ended early because a stop was asked for
     std::vector<JobReport> jobs;  // in the order they ran
 

@@ -405,3 +405,137 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
         }
     }
 }
+
+// --changed-only --prune on a central filled by a full run, after the
+// branches changed: it deletes only what a whole read of every entry shows
+// gone, within its guard, and --restore puts back exactly what it deleted.
+// The document gone has a key of bytes that are no UTF-8.
+TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
+    const struct {
+        const char* name;
+        std::vector<std::string> branchChanges;
+        std::vector<std::string> options;  // besides --changed-only --prune --prune-log
+        bool orderedMovements;             // false: the branch's movements come out of the key's order
+        bool missingSecondEntry;           // a second entry of code 01 that cannot be opened
+        int status;
+        std::string told;  // a line of the run's output
+        int deleted;       // rows in the log and gone from the central tables
+    } cases[] = {
+        {"a document cancelled and deleted in the branch, with its movements",
+         {"DELETE FROM MOVIREC WHERE CODDOCTO = 'D\xe7'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
+         {"--prune-limit", "3"},
+         true,
+         false,
+         0,
+         "--prune: code 01: 3 rows deleted (1 DOCUREC, 2 MOVIREC), logged in ",
+         3},
+        {"a document deleted while a branch still holds its movement: both go",
+         {"DELETE FROM MOVIREC WHERE NUMORD = '2'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
+         {"--prune-limit", "5"},
+         true,
+         false,
+         0,
+         "--prune: code 01: 3 rows deleted (1 DOCUREC, 2 MOVIREC), logged in ",
+         3},
+        {"a movement read after a job failure: nothing is deleted",
+         {"DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
+         {"--prune-limit", "5"},
+         false,
+         false,
+         2,
+         "--prune: code 01: nothing deleted: a table job failed",
+         0},
+        {"an entry of the code not opened: nothing is deleted",
+         {"DELETE FROM DOCUREC WHERE CODDOCTO = 'D1'"},
+         {"--prune-limit", "5"},
+         true,
+         true,
+         1,
+         "--prune: code 01: nothing deleted: an entry of the code could not be opened",
+         0},
+        {"more than 5 % of the code's central rows",
+         {"DELETE FROM DOCUREC WHERE CODDOCTO = 'D1'"},
+         {},
+         true,
+         false,
+         1,
+         "--prune: code 01: nothing deleted: at least 1 row of 5 central rows would go, more than 5 %; --prune-limit N "
+         "allows up to N",
+         0},
+        {"more than --prune-limit",
+         {"DELETE FROM MOVIREC WHERE CODDOCTO = 'D\xe7'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
+         {"--prune-limit", "2"},
+         true,
+         false,
+         1,
+         "--prune: code 01: nothing deleted: at least 3 rows of 5 central rows would go, more than --prune-limit 2",
+         0},
+    };
+    const auto dump = [](const std::string& central) {
+        return std::make_pair(
+            testsupport::selectAsText(central, "SELECT * FROM DOCUREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO"),
+            testsupport::selectAsText(central,
+                                      "SELECT * FROM MOVIREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO, NUMORD"));
+    };
+    for (const auto& [name, branchChanges, options, orderedMovements, missingSecondEntry, status, told, deleted] :
+         cases) {
+        SCOPED_TRACE(name);
+        testsupport::TempDir dir;
+        const std::string a = dir.file("a.fb"), central = dir.file("central.fb"), log = dir.file("pruned.json");
+        testsupport::createCentralDatabase(central);
+        const std::string branchSchema = testsupport::schemaText("branch.sql");
+        testsupport::createDatabase(
+            a, orderedMovements
+                   ? branchSchema
+                   : replaced(branchSchema, "NUMORD              VARCHAR(6) NOT NULL", "NUMORD INTEGER NOT NULL"));
+        testsupport::insertRows(a, "DOCUREC",
+                                {documentRow("01", "D1"), documentRow("01", "D2"),
+                                 documentRow("01", "D\xe7")
+                                     .set("OBSERVACAO", "Cancelada: \xe7\xe3o")
+                                     .setBlob("ANOTACOES", std::string("\x00\xff\x01", 3))});
+        testsupport::insertRows(a, "MOVIREC",
+                                {movementRow("01", "D\xe7", orderedMovements ? "1" : "9"),
+                                 movementRow("01", "D\xe7", orderedMovements ? "2" : "10").set("VALORMOV", "0.1")});
+        std::vector<std::string> entries = {"--branch", a + "=01"};
+        ASSERT_EQ(batch(std::vector<std::string>{"--central", central, "--branch", a + "=01"}).status, 0);
+        if (missingSecondEntry) entries.insert(entries.end(), {"--branch", dir.file("gone.fb") + "=01"});
+        for (const std::string& sql : branchChanges) testsupport::execute(a, sql);
+        const auto before = dump(central);
+        const long long documentsBefore = testsupport::countRows(central, "DOCUREC"),
+                        movementsBefore = testsupport::countRows(central, "MOVIREC");
+
+        std::vector<std::string> pruning = {"--central", central, "--changed-only", "--prune", "--prune-log", log};
+        pruning.insert(pruning.end(), options.begin(), options.end());
+        pruning.insert(pruning.end(), entries.begin(), entries.end());
+        const Outcome pruned = batch(pruning);
+        EXPECT_EQ(pruned.status, status) << pruned.output;
+        EXPECT_EQ(pruned.count(told), 1) << pruned.output;
+        EXPECT_EQ(testsupport::countRows(central, "DOCUREC") + testsupport::countRows(central, "MOVIREC"),
+                  documentsBefore + movementsBefore - deleted);
+        if (deleted == 0) {
+            EXPECT_EQ(dump(central), before);
+            EXPECT_FALSE(std::ifstream(log).good());
+            continue;
+        }
+        // No movement is left without its document.
+        EXPECT_EQ(testsupport::countRows(central, "MOVIREC",
+                                         "NOT EXISTS (SELECT 1 FROM DOCUREC D WHERE "
+                                         "D.CODEMPRESA = MOVIREC.CODEMPRESA AND D.TIPODOCTO = "
+                                         "MOVIREC.TIPODOCTO AND D.CODDOCTO = MOVIREC.CODDOCTO)"),
+                  0);
+        const auto logged = nlohmann::json::parse(std::ifstream(log));
+        EXPECT_EQ(logged["rows"].size(), static_cast<std::size_t>(deleted));
+        const Outcome restored = batch({"--central", central, "--restore", log});
+        EXPECT_EQ(restored.status, 0) << restored.output;
+        EXPECT_EQ(dump(central), before);
+        // A second prune would replace the log of the first: it deletes nothing.
+        const Outcome again = batch(pruning);
+        EXPECT_EQ(again.status, 1) << again.output;
+        EXPECT_EQ(again.count("--prune: code 01: nothing deleted: --prune-log \"" + log +
+                              "\" is there from an earlier run; give a new file"),
+                  1)
+            << again.output;
+        EXPECT_EQ(dump(central), before);
+        EXPECT_EQ(nlohmann::json::parse(std::ifstream(log)), logged);
+    }
+}
