@@ -42,6 +42,24 @@ Outcome batch(const std::vector<std::string>& arguments) {
     return outcome;
 }
 
+// The first branch of the case tables: three documents of code 01, the
+// third NULL wherever a run writes '', 0 or 1899-12-30, and its two
+// movements, one with NULLs of its own.
+void makeFirstBranch(const std::string& path) {
+    testsupport::createBranchDatabase(path);
+    testsupport::insertRows(path, "DOCUREC",
+                            {documentRow("01", "D1"), documentRow("01", "D2"),
+                             documentRow("01", "D3")
+                                 .set("OBSERVACAO", std::nullopt)
+                                 .set("VALORDESC", std::nullopt)
+                                 .set("DT_VENCIMENTO", std::nullopt)
+                                 .setBlob("ANOTACOES", std::nullopt)});
+    testsupport::insertRows(
+        path, "MOVIREC",
+        {movementRow("01", "D3", "1"),
+         movementRow("01", "D3", "2").set("ORDEMLIQRECEBER", std::nullopt).set("USUARIO", std::nullopt)});
+}
+
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
     for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -157,18 +175,7 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
         std::string centralSchema = testsupport::schemaText("central.sql");
         for (const auto& [from, to] : centralSchemaEdits) centralSchema = replaced(centralSchema, from, to);
         testsupport::createDatabase(central, centralSchema, "NONE", centralDialect);
-        testsupport::createBranchDatabase(a);
-        testsupport::insertRows(a, "DOCUREC",
-                                {documentRow("01", "D1"), documentRow("01", "D2"),
-                                 documentRow("01", "D3")
-                                     .set("OBSERVACAO", std::nullopt)
-                                     .set("VALORDESC", std::nullopt)
-                                     .set("DT_VENCIMENTO", std::nullopt)
-                                     .setBlob("ANOTACOES", std::nullopt)});
-        testsupport::insertRows(
-            a, "MOVIREC",
-            {movementRow("01", "D3", "1"),
-             movementRow("01", "D3", "2").set("ORDEMLIQRECEBER", std::nullopt).set("USUARIO", std::nullopt)});
+        makeFirstBranch(a);
         if (tabDocument) testsupport::insertRow(a, "DOCUREC", documentRow("01", "D2\t").set("VALORDOCTO", "10"));
         std::vector<std::string> arguments = {"--central", central, "--branch", a + "=01"};
         if (secondBranch) {
@@ -346,18 +353,7 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
             const std::string a = dir.file("a.fb"), b = dir.file("b.fb"), central = dir.file("central.fb"),
                               fullRun = dir.file("full.fb");
             testsupport::createCentralDatabase(central);
-            testsupport::createBranchDatabase(a);
-            testsupport::insertRows(a, "DOCUREC",
-                                    {documentRow("01", "D1"), documentRow("01", "D2"),
-                                     documentRow("01", "D3")
-                                         .set("OBSERVACAO", std::nullopt)
-                                         .set("VALORDESC", std::nullopt)
-                                         .set("DT_VENCIMENTO", std::nullopt)
-                                         .setBlob("ANOTACOES", std::nullopt)});
-            testsupport::insertRows(
-                a, "MOVIREC",
-                {movementRow("01", "D3", "1"),
-                 movementRow("01", "D3", "2").set("ORDEMLIQRECEBER", std::nullopt).set("USUARIO", std::nullopt)});
+            makeFirstBranch(a);
             std::vector<std::string> arguments = {"--commit-every", commitEvery, "--branch", a + "=01"};
             if (secondBranch) {
                 testsupport::createBranchDatabase(b);
