@@ -11,6 +11,7 @@
 #include "db/LocalFile.h"
 #include "db/Query.h"
 #include "db/Statement.h"
+#include "reconcile/CentralRowsAhead.h"
 #include "reconcile/CentralTable.h"
 #include "reconcile/Merge.h"
 #include "transfer/Connections.h"
@@ -35,8 +36,13 @@ struct EntryPart {
 class ChangedRowsSink : public reconcile::CheckSink {
 public:
     ChangedRowsSink(std::vector<EntryPart>& parts, Terminal& terminal, Pruner* pruner,
-                    const reconcile::CentralTable& table, std::size_t tableIndex)
-        : parts_(parts), terminal_(terminal), pruner_(pruner), table_(table), tableIndex_(tableIndex) {}
+                    const reconcile::CentralTable& table, std::size_t tableIndex, long long& centralChanges)
+        : parts_(parts),
+          terminal_(terminal),
+          pruner_(pruner),
+          table_(table),
+          tableIndex_(tableIndex),
+          centralChanges_(centralChanges) {}
 
     bool keepsSentRows() const override { return true; }
     bool stopRequested() const override { return terminal_.stopRequested(); }
@@ -61,6 +67,7 @@ public:
                 key.push_back(text ? value.text : reconcile::shownValue(table_.rules[rule], value));
             }
             pruner_->onlyInCentral(tableIndex_, std::move(key));
+            ++centralChanges_;  // it may be deleted once the code is merged
         }
         if (difference.kind != DifferenceKind::Missing && difference.kind != DifferenceKind::Different) return;
         // A stop asked for ends the run after the row in hand, not at the
@@ -69,10 +76,12 @@ public:
         EntryPart& entry = part(difference.branches.back());
         ++entry.tally.compared;
         const reconcile::SentRow& row = *difference.row;
-        if (!row.unsent.empty())
+        if (!row.unsent.empty()) {
             entry.writer->rowFailed(row.keyText, row.unsent);
-        else
+        } else {
+            ++centralChanges_;
             entry.writer->write(row.keyText, row.values);
+        }
     }
 
     void tableDone(const reconcile::TableCheck&) override {}
@@ -88,6 +97,7 @@ private:
     Pruner* pruner_;  // null: nothing is pruned
     const reconcile::CentralTable& table_;
     std::size_t tableIndex_;
+    long long& centralChanges_;  // rows written or to be pruned, for the central rows read ahead
 };
 
 std::string joined(const std::vector<std::string>& texts) {
@@ -164,14 +174,24 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
 
     const transfer::CommitPolicy policy{arguments.commitEvery};
     std::vector<reconcile::CentralTable> tables;
-    // The central rows are read on an attachment of their own: its stream
-    // reads ahead on another thread while the writes use `central`.
-    db::Connection centralRows;
+    // The central rows are read on attachments of their own, each table's
+    // opened while the ones before it are merged and its stream reading
+    // ahead on another thread, while the writes use `central`.
+    long long centralChanges = 0;
+    std::optional<reconcile::CentralRowsAhead> centralRows;
+    // A third attachment lets a table's successors open while it is read;
+    // more would cost more attaches than they save.
+    const std::size_t centralReaders = std::min<std::size_t>(3, 2 * codes.size());
+    const auto readerSetup = [&](db::Connection& reader) {
+        reader.parameters() = central.parameters();
+        applyCredentials(reader, arguments);
+    };
     std::set<std::string> unopened;
     // Each table's upsert is prepared once for the run.
     db::Statement upserts[2];
     std::optional<Pruner> pruner;
-    for (const std::string& code : codes) {
+    for (std::size_t c = 0; c < codes.size(); ++c) {
+        const std::string& code = codes[c];
         // A file listed twice for one code is copied twice to the same
         // effect as once; it is merged once.
         std::vector<std::string> bancos;
@@ -180,11 +200,14 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                 bancos.push_back(entry.banco);
         OpenedEntries opened = openEntries(central, bancos, arguments, terminal, summary, unopened, code);
         if (opened.bancos.empty()) continue;
+        // Attached while the first tables are described.
+        if (!centralRows) centralRows.emplace(readerSetup, centralReaders, centralChanges);
         // Only a code whose every entry is read to its end may lose rows: a
         // key no opened branch holds may sit in one that was not opened.
         const std::string incomplete =
             opened.bancos.size() == bancos.size() ? "" : "an entry of the code could not be opened";
         long long centralRowsOfCode = 0;
+        const long long changesAtCodeStart = centralChanges;
         std::vector<reconcile::MergeSource> sources;
         for (std::size_t i = 0; i < opened.bancos.size(); ++i)
             sources.push_back({opened.bancos[i], opened.connections[i].get()});
@@ -202,25 +225,25 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
             } gaugeReset{terminal};
             try {
                 if (terminal.showsRowCount()) terminal.setGaugeMaximum(branchRows(opened, profile, code));
-                if (tables.empty()) tables = reconcile::describeCentralTables(central);
+                if (tables.empty()) {
+                    tables = reconcile::describeCentralTables(central);
+                    std::vector<std::pair<const reconcile::CentralTable*, std::string>> jobs;
+                    for (std::size_t later = c; later < codes.size(); ++later)
+                        for (const reconcile::CentralTable& table : tables) jobs.emplace_back(&table, codes[later]);
+                    centralRows->plan(jobs);
+                }
                 if (arguments.prune && !pruner)
                     pruner.emplace(central, arguments, terminal,
                                    std::vector<std::vector<std::string>>{tables[0].keyColumns, tables[1].keyColumns});
-                if (!centralRows.isAttached()) {
-                    centralRows.parameters() = central.parameters();
-                    applyCredentials(centralRows, arguments);
-                    centralRows.setReadOnly(true);
-                    centralRows.open();
-                }
                 db::Statement& upsert = upserts[t];
                 if (!upsert.isAttached()) upsert.attach(central);
                 for (EntryPart& part : parts)
                     part.writer = std::make_unique<transfer::RowWriter>(upsert, profile, terminal, policy, part.tally);
                 reconcile::TableCheck check = reconcile::emptyCheck(tables[t], code, opened.bancos);
-                ChangedRowsSink sink(parts, terminal, pruner ? &*pruner : nullptr, tables[t], t);
+                ChangedRowsSink sink(parts, terminal, pruner ? &*pruner : nullptr, tables[t], t, centralChanges);
                 bool stopped = false;
                 try {
-                    reconcile::mergeTable(tables[t], centralRows, sources, check, sink);
+                    reconcile::mergeTable(tables[t], centralRows->take(tables[t], code), sources, check, sink);
                 } catch (const reconcile::ReconcileStopped&) {
                     stopped = true;
                 }
@@ -229,6 +252,8 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                     parts[i].tally.read = static_cast<int>(check.branches[i].rows);
                     parts[i].tally.stopped = stopped;
                 }
+                // What was written is committed: the next tables may be read.
+                centralRows->release();
                 const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
                 for (std::size_t i = 0; i < parts.size(); ++i) {
                     summary.writtenRows += parts[i].tally.written;
@@ -268,6 +293,8 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
             }
         }
         if (pruner && !pruner->codeDone(code, incomplete, centralRowsOfCode)) ++summary.unprunedCodes;
+        // Rows deleted now were not deleted when the next tables were opened.
+        if (pruner && centralChanges != changesAtCodeStart) ++centralChanges;
     }
     return std::nullopt;
 }
