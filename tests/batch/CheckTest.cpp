@@ -308,7 +308,8 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
         int status;
         // per entry and table: read/compared/unchanged/written/failed
         std::vector<std::string> tallies;
-        std::string logLine{};  // shown once when given
+        std::string logLine{};    // shown once when given
+        bool secondCode = false;  // {a} also gives code 02: document E1
     } cases[] = {
         {"nothing changed", false, {}, 0, {"a DOCUREC 3/3/3/0/0", "a MOVIREC 2/2/2/0/0"}},
         {"drift planted in the central: a text, a NULL for '', a deleted row, an amount, a movement's NULL",
@@ -339,6 +340,16 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
          1,
          {"a DOCUREC 3/3/2/0/1", "a MOVIREC 2/2/2/0/0"},
          "DOCUREC: Documento = D2 Erro: "},
+        {"a central trigger that changes code 02 when code 01 is written: code 02 is read after it",
+         false,
+         {{'c', "UPDATE DOCUREC SET VALORDOCTO = 1 WHERE CODDOCTO = 'D1'"},
+          {'c',
+           "CREATE TRIGGER TOUCH_02 FOR DOCUREC AFTER INSERT OR UPDATE AS BEGIN IF (NEW.CODEMPRESA = '01') THEN "
+           "UPDATE DOCUREC SET OBSERVACAO = 'tocado' WHERE CODEMPRESA = '02'; END"}},
+         0,
+         {"a DOCUREC 1/1/0/1/0", "a DOCUREC 3/3/2/1/0", "a MOVIREC 0/0/0/0/0", "a MOVIREC 2/2/2/0/0"},
+         {},
+         true},
     };
     const auto dump = [](const std::string& central) {
         return std::make_pair(
@@ -346,7 +357,7 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
             testsupport::selectAsText(central,
                                       "SELECT * FROM MOVIREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO, NUMORD"));
     };
-    for (const auto& [name, secondBranch, changes, status, tallies, logLine] : cases) {
+    for (const auto& [name, secondBranch, changes, status, tallies, logLine, secondCode] : cases) {
         for (const std::string commitEvery : {"1", "10"}) {
             SCOPED_TRACE(std::string(name) + ", --commit-every " + commitEvery);
             testsupport::TempDir dir;
@@ -355,6 +366,10 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
             testsupport::createCentralDatabase(central);
             makeFirstBranch(a);
             std::vector<std::string> arguments = {"--commit-every", commitEvery, "--branch", a + "=01"};
+            if (secondCode) {
+                testsupport::insertRow(a, "DOCUREC", documentRow("02", "E1"));
+                arguments.insert(arguments.end(), {"--branch", a + "=02"});
+            }
             if (secondBranch) {
                 testsupport::createBranchDatabase(b);
                 testsupport::insertRow(b, "DOCUREC", documentRow("01", "D2").set("VALORDOCTO", "99"));
