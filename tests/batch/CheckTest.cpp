@@ -158,6 +158,13 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
          {{'a', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D1'"}},
          1,
          {"DOCUREC 01 only-in-central " + key + "D1\n", "central 3; 0 missing, 0 different, 1 only in central"}},
+        {"notes past the bytes that come with the row, one equal, one a byte apart at its end",
+         false,
+         {{'A', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 2000, 'nota ') WHERE CODDOCTO IN ('D1', 'D2')"},
+          {'c', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 1999, 'nota ') || '#' WHERE CODDOCTO = 'D2'"}},
+         1,
+         {"DOCUREC 01 different " + key + "D2: ANOTACOES\n", "central 3; 0 missing, 1 different, 0 only in central"},
+         {"ANOTACOES"}},
         {"two branches of one code",
          true,
          {},
@@ -340,6 +347,13 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
          1,
          {"a DOCUREC 3/3/2/0/1", "a MOVIREC 2/2/2/0/0"},
          "DOCUREC: Documento = D2 Erro: "},
+        {"notes past the bytes that come with the row, one equal, one a byte apart at its end",
+         false,
+         {{'a', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 2000, 'nota ') WHERE CODDOCTO IN ('D1', 'D2')"},
+          {'c', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 2000, 'nota ') WHERE CODDOCTO = 'D1'"},
+          {'c', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 1999, 'nota ') || '#' WHERE CODDOCTO = 'D2'"}},
+         0,
+         {"a DOCUREC 3/3/2/1/0", "a MOVIREC 2/2/2/0/0"}},
         {"a central trigger that changes code 02 when code 01 is written: code 02 is read after it",
          false,
          {{'c', "UPDATE DOCUREC SET VALORDOCTO = 1 WHERE CODDOCTO = 'D1'"},
@@ -429,8 +443,9 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
         bool orderedMovements;             // false: the branch's movements come out of the key's order
         bool missingSecondEntry;           // a second entry of code 01 that cannot be opened
         int status;
-        std::string told;  // a line of the run's output
-        int deleted;       // rows in the log and gone from the central tables
+        std::string told;               // a line of the run's output; {log} the log's path
+        int deleted;                    // rows in the log and gone from the central tables
+        bool logFolderMissing = false;  // the log names a file in a folder that is not there
     } cases[] = {
         {"a document cancelled and deleted in the branch, with its movements",
          {"DELETE FROM MOVIREC WHERE CODDOCTO = 'D\xe7'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
@@ -481,6 +496,15 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
          1,
          "--prune: code 01: nothing deleted: at least 3 rows of 5 central rows would go, more than --prune-limit 2",
          0},
+        {"a log that cannot be written",
+         {"DELETE FROM MOVIREC WHERE CODDOCTO = 'D\xe7'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
+         {"--prune-limit", "3"},
+         true,
+         false,
+         1,
+         "--prune: code 01: nothing deleted: cannot write the --prune-log file \"{log}\" in ",
+         0,
+         true},
     };
     const auto dump = [](const std::string& central) {
         return std::make_pair(
@@ -488,11 +512,12 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
             testsupport::selectAsText(central,
                                       "SELECT * FROM MOVIREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO, NUMORD"));
     };
-    for (const auto& [name, branchChanges, options, orderedMovements, missingSecondEntry, status, told, deleted] :
-         cases) {
+    for (const auto& [name, branchChanges, options, orderedMovements, missingSecondEntry, status, told, deleted,
+                      logFolderMissing] : cases) {
         SCOPED_TRACE(name);
         testsupport::TempDir dir;
-        const std::string a = dir.file("a.fb"), central = dir.file("central.fb"), log = dir.file("pruned.json");
+        const std::string a = dir.file("a.fb"), central = dir.file("central.fb"),
+                          log = dir.file(logFolderMissing ? "gone/pruned.json" : "pruned.json");
         testsupport::createCentralDatabase(central);
         const std::string branchSchema = testsupport::schemaText("branch.sql");
         testsupport::createDatabase(
@@ -520,7 +545,7 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
         pruning.insert(pruning.end(), entries.begin(), entries.end());
         const Outcome pruned = batch(pruning);
         EXPECT_EQ(pruned.status, status) << pruned.output;
-        EXPECT_EQ(pruned.count(told), 1) << pruned.output;
+        EXPECT_EQ(pruned.count(replaced(told, "{log}", log)), 1) << pruned.output;
         EXPECT_EQ(testsupport::countRows(central, "DOCUREC") + testsupport::countRows(central, "MOVIREC"),
                   documentsBefore + movementsBefore - deleted);
         if (deleted == 0) {
