@@ -42,8 +42,11 @@ std::string orderTerm(const std::string& column, const db::ColumnTypes& types) {
 constexpr int kInlineBlobBytes = 1024;
 
 // The columns in rule order, one company's rows, in key order; then, on the
-// central side, each blob's first bytes (as OCTETS: no character set
-// conversion) and its length, marked in `inlineText` per rule.
+// central side, each blob's bytes when it holds no more than
+// kInlineBlobBytes (as OCTETS: no character set conversion; the whole blob,
+// since SUBSTRING would count the characters of a text blob, and 1024
+// characters of UTF8 do not fit 1024 bytes) and its length, marked in
+// `inlineText` per rule.
 std::string selectSql(const CentralTable& table, bool branchSide, const db::ColumnTypes& types,
                       std::vector<int>& inlineText) {
     auto name = [&](const Rule& rule) { return branchSide ? rule.field : rule.column; };
@@ -56,8 +59,9 @@ std::string selectSql(const CentralTable& table, bool branchSide, const db::Colu
         if (table.rules[i].stored != transfer::StoredAs::Bytes || found == types.end() || found->second.type != kBlob)
             continue;
         const std::string& column = table.rules[i].column;
-        sql += ", CAST(SUBSTRING(" + column + " FROM 1 FOR " + std::to_string(kInlineBlobBytes) + ") AS VARCHAR(" +
-               std::to_string(kInlineBlobBytes) + ") CHARACTER SET OCTETS), OCTET_LENGTH(" + column + ")";
+        const std::string bytes = std::to_string(kInlineBlobBytes);
+        sql += ", CASE WHEN OCTET_LENGTH(" + column + ") <= " + bytes + " THEN CAST(" + column + " AS VARCHAR(" +
+               bytes + ") CHARACTER SET OCTETS) END, OCTET_LENGTH(" + column + ")";
         inlineText[i] = next;
         next += 2;
     }
@@ -226,17 +230,17 @@ void RowStream::load(Row& row) {
     hasPrevious_ = true;
 }
 
-// A blob whose bytes the row holds whole; false when it is longer, or cut
-// by characters rather than bytes, and must be read from the blob.
+// A blob whose bytes the row holds whole; false when it is longer and must
+// be read from the blob.
 bool RowStream::readInlineBytes(int textIndex, int blobIndex, Value& value) {
     value.problem.clear();
     value.null = query_.isNull(blobIndex);
     value.text.clear();
     if (value.null) return true;
     try {
+        if (query_.isNull(textIndex) || query_.isNull(textIndex + 1)) return false;
         std::string text = query_.asBytes(textIndex);
-        if (query_.isNull(textIndex + 1) || static_cast<std::int64_t>(text.size()) != query_.asInteger(textIndex + 1))
-            return false;
+        if (static_cast<std::int64_t>(text.size()) != query_.asInteger(textIndex + 1)) return false;
         value.text = std::move(text);
         return true;
     } catch (const db::Error&) {
