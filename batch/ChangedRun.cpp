@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -110,8 +111,13 @@ std::string joined(const std::vector<std::string>& texts) {
 // connection; the others warned about as the copy warns about them.
 struct OpenedEntries {
     std::vector<std::string> bancos;
-    std::vector<std::unique_ptr<db::Connection>> connections;
+    std::vector<db::Connection*> connections;
 };
+
+// The read-only branch attachments of a run, by the entry's database: a file
+// listed for several codes is attached once (an attach costs an embedded
+// engine about as much as comparing a thousand rows).
+using BranchAttachments = std::map<std::string, std::unique_ptr<db::Connection>>;
 
 // The gauge's total for a table: the rows of the code in every entry, as
 // the databases count them.
@@ -129,7 +135,7 @@ int branchRows(const OpenedEntries& opened, const transfer::TableProfile& profil
 
 OpenedEntries openEntries(db::Connection& central, const std::vector<std::string>& bancos, const Arguments& arguments,
                           Terminal& terminal, transfer::RunSummary& summary, std::set<std::string>& unopened,
-                          const std::string& code) {
+                          const std::string& code, BranchAttachments& attached) {
     OpenedEntries opened;
     const auto notOpened = [&](const std::string& banco) {
         if (unopened.insert(banco).second) ++summary.unopenedBranches;
@@ -142,6 +148,11 @@ OpenedEntries openEntries(db::Connection& central, const std::vector<std::string
         notOpened(banco);
     };
     for (const std::string& banco : bancos) {
+        if (const auto found = attached.find(banco); found != attached.end() && found->second->isAttached()) {
+            opened.bancos.push_back(banco);
+            opened.connections.push_back(found->second.get());
+            continue;
+        }
         if (db::sameLocalFile(banco, central.attachedDatabase())) {
             refuseAsCentral(banco);
             continue;
@@ -159,7 +170,8 @@ OpenedEntries openEntries(db::Connection& central, const std::vector<std::string
             continue;
         }
         opened.bancos.push_back(banco);
-        opened.connections.push_back(std::move(connection));
+        opened.connections.push_back(connection.get());
+        attached[banco] = std::move(connection);
     }
     return opened;
 }
@@ -179,14 +191,17 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
     // ahead on another thread, while the writes use `central`.
     long long centralChanges = 0;
     std::optional<reconcile::CentralRowsAhead> centralRows;
-    // A third attachment lets a table's successors open while it is read;
-    // more would cost more attaches than they save.
-    const std::size_t centralReaders = std::min<std::size_t>(3, 2 * codes.size());
+    // Through a server, a third attachment lets a table's successors open
+    // while it is read; more would cost more attaches than they save. A
+    // local file has no round trips to hide.
+    const std::size_t centralReaders =
+        db::isLocalPath(central.attachedDatabase()) ? 1 : std::min<std::size_t>(3, 2 * codes.size());
     const auto readerSetup = [&](db::Connection& reader) {
         reader.parameters() = central.parameters();
         applyCredentials(reader, arguments);
     };
     std::set<std::string> unopened;
+    BranchAttachments branchAttachments;
     // Each table's upsert is prepared once for the run.
     db::Statement upserts[2];
     std::optional<Pruner> pruner;
@@ -198,7 +213,8 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
         for (const Entry& entry : arguments.entries)
             if (entry.empresa == code && std::find(bancos.begin(), bancos.end(), entry.banco) == bancos.end())
                 bancos.push_back(entry.banco);
-        OpenedEntries opened = openEntries(central, bancos, arguments, terminal, summary, unopened, code);
+        OpenedEntries opened =
+            openEntries(central, bancos, arguments, terminal, summary, unopened, code, branchAttachments);
         if (opened.bancos.empty()) continue;
         // Attached while the first tables are described.
         if (!centralRows) centralRows.emplace(readerSetup, centralReaders, centralChanges);
@@ -210,7 +226,7 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
         const long long changesAtCodeStart = centralChanges;
         std::vector<reconcile::MergeSource> sources;
         for (std::size_t i = 0; i < opened.bancos.size(); ++i)
-            sources.push_back({opened.bancos[i], opened.connections[i].get()});
+            sources.push_back({opened.bancos[i], opened.connections[i]});
 
         for (std::size_t t = 0; t < reconcile::checkedTables().size(); ++t) {
             const transfer::TableProfile& profile = *reconcile::checkedTables()[t].profile;
@@ -295,6 +311,16 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
         if (pruner && !pruner->codeDone(code, incomplete, centralRowsOfCode)) ++summary.unprunedCodes;
         // Rows deleted now were not deleted when the next tables were opened.
         if (pruner && centralChanges != changesAtCodeStart) ++centralChanges;
+        // A branch no later code lists is let go: its file is not held
+        // while the others are merged.
+        for (auto held = branchAttachments.begin(); held != branchAttachments.end();) {
+            const bool needed =
+                std::any_of(arguments.entries.begin(), arguments.entries.end(), [&](const Entry& entry) {
+                    return entry.banco == held->first && std::find(codes.begin() + static_cast<long>(c) + 1,
+                                                                   codes.end(), entry.empresa) != codes.end();
+                });
+            held = needed ? std::next(held) : branchAttachments.erase(held);
+        }
     }
     return std::nullopt;
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -43,10 +42,10 @@ constexpr int kInlineBlobBytes = 1024;
 
 // The columns in rule order, one company's rows, in key order; then, on the
 // central side, each blob's bytes when it holds no more than
-// kInlineBlobBytes (as OCTETS: no character set conversion; the whole blob,
-// since SUBSTRING would count the characters of a text blob, and 1024
-// characters of UTF8 do not fit 1024 bytes) and its length, marked in
-// `inlineText` per rule.
+// kInlineBlobBytes, else NULL, marked in `inlineText` per rule. As OCTETS:
+// no character set conversion; the whole blob, since SUBSTRING would count
+// the characters of a text blob, and 1024 characters of UTF8 do not fit
+// 1024 bytes.
 std::string selectSql(const CentralTable& table, bool branchSide, const db::ColumnTypes& types,
                       std::vector<int>& inlineText) {
     auto name = [&](const Rule& rule) { return branchSide ? rule.field : rule.column; };
@@ -61,9 +60,8 @@ std::string selectSql(const CentralTable& table, bool branchSide, const db::Colu
         const std::string& column = table.rules[i].column;
         const std::string bytes = std::to_string(kInlineBlobBytes);
         sql += ", CASE WHEN OCTET_LENGTH(" + column + ") <= " + bytes + " THEN CAST(" + column + " AS VARCHAR(" +
-               bytes + ") CHARACTER SET OCTETS) END, OCTET_LENGTH(" + column + ")";
-        inlineText[i] = next;
-        next += 2;
+               bytes + ") CHARACTER SET OCTETS) END";
+        inlineText[i] = next++;
     }
     sql += " FROM " + table.name + " WHERE " + name(table.rules[static_cast<std::size_t>(table.companyRule)]) +
            " = :CODEMPRESA ORDER BY ";
@@ -238,10 +236,8 @@ bool RowStream::readInlineBytes(int textIndex, int blobIndex, Value& value) {
     value.text.clear();
     if (value.null) return true;
     try {
-        if (query_.isNull(textIndex) || query_.isNull(textIndex + 1)) return false;
-        std::string text = query_.asBytes(textIndex);
-        if (static_cast<std::int64_t>(text.size()) != query_.asInteger(textIndex + 1)) return false;
-        value.text = std::move(text);
+        if (query_.isNull(textIndex)) return false;
+        value.text = query_.asBytes(textIndex);
         return true;
     } catch (const db::Error&) {
         return false;  // read from the blob, which tells its own failure
