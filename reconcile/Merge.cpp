@@ -147,7 +147,11 @@ void mergeTable(const CentralTable& table, RowStream& centralRows, const std::ve
 std::vector<CentralTable> describeCentralTables(db::Connection& central) {
     std::vector<CentralTable> tables;
     try {
-        for (const CheckedTable& checked : checkedTables()) tables.push_back(describeCentral(central, checked));
+        std::vector<std::string> names;
+        for (const CheckedTable& checked : checkedTables()) names.push_back(checked.profile->tableName);
+        const std::map<std::string, db::TableShape> shapes = db::readTableShapes(central, names);
+        for (const CheckedTable& checked : checkedTables())
+            tables.push_back(describeCentral(shapes.at(checked.profile->tableName), checked));
     } catch (const db::Error& failure) {
         throw ReconcileError(std::string("central database: ") + failure.what());
     }
