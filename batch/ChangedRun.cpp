@@ -193,9 +193,9 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
     std::optional<reconcile::CentralRowsAhead> centralRows;
     // Through a server, a third attachment lets a table's successors open
     // while it is read; more would cost more attaches than they save. A
-    // local file has no round trips to hide.
+    // local file has no round trips to hide, only the next table's sort.
     const std::size_t centralReaders =
-        db::isLocalPath(central.attachedDatabase()) ? 1 : std::min<std::size_t>(3, 2 * codes.size());
+        std::min<std::size_t>(db::isLocalPath(central.attachedDatabase()) ? 2 : 3, 2 * codes.size());
     const auto readerSetup = [&](db::Connection& reader) {
         reader.parameters() = central.parameters();
         applyCredentials(reader, arguments);

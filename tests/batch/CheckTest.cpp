@@ -323,8 +323,7 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
         int status;
         // per entry and table: read/compared/unchanged/written/failed
         std::vector<std::string> tallies;
-        std::string logLine{};    // shown once when given
-        bool secondCode = false;  // {a} also gives code 02: document E1
+        std::string logLine{};  // shown once when given
     } cases[] = {
         {"nothing changed", false, {}, 0, {"a DOCUREC 3/3/3/0/0", "a MOVIREC 2/2/2/0/0"}},
         {"drift planted in the central: a text, a NULL for '', a deleted row, an amount, a movement's NULL",
@@ -362,16 +361,14 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
           {'c', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 1999, 'nota ') || '#' WHERE CODDOCTO = 'D2'"}},
          0,
          {"a DOCUREC 3/3/2/1/0", "a MOVIREC 2/2/2/0/0"}},
-        {"a central trigger that changes code 02 when code 01 is written: code 02 is read after it",
+        {"a central trigger that changes the code's movements when a document is written: they are read after it",
          false,
          {{'c', "UPDATE DOCUREC SET VALORDOCTO = 1 WHERE CODDOCTO = 'D1'"},
           {'c',
-           "CREATE TRIGGER TOUCH_02 FOR DOCUREC AFTER INSERT OR UPDATE AS BEGIN IF (NEW.CODEMPRESA = '01') THEN "
-           "UPDATE DOCUREC SET OBSERVACAO = 'tocado' WHERE CODEMPRESA = '02'; END"}},
+           "CREATE TRIGGER TOUCH_MOVEMENTS FOR DOCUREC AFTER INSERT OR UPDATE AS BEGIN "
+           "UPDATE MOVIREC SET USUARIO = 'tocado' WHERE CODEMPRESA = NEW.CODEMPRESA; END"}},
          0,
-         {"a DOCUREC 1/1/0/1/0", "a DOCUREC 3/3/2/1/0", "a MOVIREC 0/0/0/0/0", "a MOVIREC 2/2/2/0/0"},
-         {},
-         true},
+         {"a DOCUREC 3/3/2/1/0", "a MOVIREC 2/2/0/2/0"}},
     };
     const auto dump = [](const std::string& central) {
         return std::make_pair(
@@ -379,7 +376,7 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
             testsupport::selectAsText(central,
                                       "SELECT * FROM MOVIREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO, NUMORD"));
     };
-    for (const auto& [name, secondBranch, changes, status, tallies, logLine, secondCode] : cases) {
+    for (const auto& [name, secondBranch, changes, status, tallies, logLine] : cases) {
         for (const std::string commitEvery : {"1", "10"}) {
             SCOPED_TRACE(std::string(name) + ", --commit-every " + commitEvery);
             testsupport::TempDir dir;
@@ -388,10 +385,6 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
             testsupport::createCentralDatabase(central);
             makeFirstBranch(a);
             std::vector<std::string> arguments = {"--commit-every", commitEvery, "--branch", a + "=01"};
-            if (secondCode) {
-                testsupport::insertRow(a, "DOCUREC", documentRow("02", "E1"));
-                arguments.insert(arguments.end(), {"--branch", a + "=02"});
-            }
             if (secondBranch) {
                 testsupport::createBranchDatabase(b);
                 testsupport::insertRow(b, "DOCUREC", documentRow("01", "D2").set("VALORDOCTO", "99"));
