@@ -65,7 +65,6 @@ private:
     void openAhead();
     static void letGo(Job& job) noexcept;
 
-    std::function<void(db::Connection&)> setup_;
     const long long& centralChanges_;
     std::vector<std::unique_ptr<Reader>> readers_;
     std::vector<Job> jobs_;
