@@ -447,6 +447,9 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
         std::string told;               // a line of the run's output; {log} the log's path
         int deleted;                    // rows in the log and gone from the central tables
         bool logFolderMissing = false;  // the log names a file in a folder that is not there
+        // {a} also gives code 02, whose central movements a trigger changes
+        // when a document of code 01 is deleted
+        bool touchedLaterCode = false;
     } cases[] = {
         {"a document cancelled and deleted in the branch, with its movements",
          {"DELETE FROM MOVIREC WHERE CODDOCTO = 'D\xe7'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
@@ -506,6 +509,16 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
          "--prune: code 01: nothing deleted: cannot write the --prune-log file \"{log}\" in ",
          0,
          true},
+        {"a later code changed by the deletes is read after them",
+         {"DELETE FROM MOVIREC WHERE CODDOCTO = 'D\xe7'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
+         {"--prune-limit", "3"},
+         true,
+         false,
+         0,
+         "--prune: code 01: 3 rows deleted (1 DOCUREC, 2 MOVIREC), logged in ",
+         3,
+         false,
+         true},
     };
     const auto dump = [](const std::string& central) {
         return std::make_pair(
@@ -514,7 +527,7 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
                                       "SELECT * FROM MOVIREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO, NUMORD"));
     };
     for (const auto& [name, branchChanges, options, orderedMovements, missingSecondEntry, status, told, deleted,
-                      logFolderMissing] : cases) {
+                      logFolderMissing, touchedLaterCode] : cases) {
         SCOPED_TRACE(name);
         testsupport::TempDir dir;
         const std::string a = dir.file("a.fb"), central = dir.file("central.fb"),
@@ -534,7 +547,18 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
                                 {movementRow("01", "D\xe7", orderedMovements ? "1" : "9"),
                                  movementRow("01", "D\xe7", orderedMovements ? "2" : "10").set("VALORMOV", "0.1")});
         std::vector<std::string> entries = {"--branch", a + "=01"};
-        ASSERT_EQ(batch(std::vector<std::string>{"--central", central, "--branch", a + "=01"}).status, 0);
+        if (touchedLaterCode) {
+            testsupport::insertRow(a, "DOCUREC", documentRow("02", "E1"));
+            testsupport::insertRow(a, "MOVIREC", movementRow("02", "E1", "1"));
+            entries.insert(entries.end(), {"--branch", a + "=02"});
+        }
+        std::vector<std::string> firstRun = {"--central", central};
+        firstRun.insert(firstRun.end(), entries.begin(), entries.end());
+        ASSERT_EQ(batch(firstRun).status, 0);
+        if (touchedLaterCode)
+            testsupport::execute(central,
+                                 "CREATE TRIGGER TOUCH_02 FOR DOCUREC AFTER DELETE AS BEGIN "
+                                 "UPDATE MOVIREC SET USUARIO = 'tocado' WHERE CODEMPRESA = '02'; END");
         if (missingSecondEntry) entries.insert(entries.end(), {"--branch", dir.file("gone.fb") + "=01"});
         for (const std::string& sql : branchChanges) testsupport::execute(a, sql);
         const auto before = dump(central);
