@@ -27,7 +27,10 @@ process list.
 
 Exit status:
   0    every row written, every branch opened
-  1    some rows failed or a branch could not be opened; the run went on
+  1    some rows failed or a branch could not be opened; the run went on; or
+       --prune left a code's rows to delete in place (an entry of the code
+       not opened, more rows than 5 % of the code's or --prune-limit, a
+       --prune-log that cannot be written or is there from an earlier run)
   2    a table job failed and ended the run
   3    bad arguments (a --report naming a file the run reads included), or the
        central database could not be opened; nothing written

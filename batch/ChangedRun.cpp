@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -11,6 +12,7 @@
 #include "db/LocalFile.h"
 #include "db/Query.h"
 #include "db/Statement.h"
+#include "reconcile/CentralRowsAhead.h"
 #include "reconcile/CentralTable.h"
 #include "reconcile/Merge.h"
 #include "transfer/Connections.h"
@@ -35,8 +37,13 @@ struct EntryPart {
 class ChangedRowsSink : public reconcile::CheckSink {
 public:
     ChangedRowsSink(std::vector<EntryPart>& parts, Terminal& terminal, Pruner* pruner,
-                    const reconcile::CentralTable& table, std::size_t tableIndex)
-        : parts_(parts), terminal_(terminal), pruner_(pruner), table_(table), tableIndex_(tableIndex) {}
+                    const reconcile::CentralTable& table, std::size_t tableIndex, long long& centralChanges)
+        : parts_(parts),
+          terminal_(terminal),
+          pruner_(pruner),
+          table_(table),
+          tableIndex_(tableIndex),
+          centralChanges_(centralChanges) {}
 
     bool keepsSentRows() const override { return true; }
     bool stopRequested() const override { return terminal_.stopRequested(); }
@@ -61,6 +68,7 @@ public:
                 key.push_back(text ? value.text : reconcile::shownValue(table_.rules[rule], value));
             }
             pruner_->onlyInCentral(tableIndex_, std::move(key));
+            ++centralChanges_;  // it may be deleted once the code is merged
         }
         if (difference.kind != DifferenceKind::Missing && difference.kind != DifferenceKind::Different) return;
         // A stop asked for ends the run after the row in hand, not at the
@@ -69,10 +77,12 @@ public:
         EntryPart& entry = part(difference.branches.back());
         ++entry.tally.compared;
         const reconcile::SentRow& row = *difference.row;
-        if (!row.unsent.empty())
+        if (!row.unsent.empty()) {
             entry.writer->rowFailed(row.keyText, row.unsent);
-        else
+        } else {
+            ++centralChanges_;
             entry.writer->write(row.keyText, row.values);
+        }
     }
 
     void tableDone(const reconcile::TableCheck&) override {}
@@ -88,6 +98,7 @@ private:
     Pruner* pruner_;  // null: nothing is pruned
     const reconcile::CentralTable& table_;
     std::size_t tableIndex_;
+    long long& centralChanges_;  // rows written or to be pruned, for the central rows read ahead
 };
 
 std::string joined(const std::vector<std::string>& texts) {
@@ -100,8 +111,13 @@ std::string joined(const std::vector<std::string>& texts) {
 // connection; the others warned about as the copy warns about them.
 struct OpenedEntries {
     std::vector<std::string> bancos;
-    std::vector<std::unique_ptr<db::Connection>> connections;
+    std::vector<db::Connection*> connections;
 };
+
+// The read-only branch attachments of a run, by the entry's database: a file
+// listed for several codes is attached once (an attach costs an embedded
+// engine about as much as comparing a thousand rows).
+using BranchAttachments = std::map<std::string, std::unique_ptr<db::Connection>>;
 
 // The gauge's total for a table: the rows of the code in every entry, as
 // the databases count them.
@@ -119,7 +135,7 @@ int branchRows(const OpenedEntries& opened, const transfer::TableProfile& profil
 
 OpenedEntries openEntries(db::Connection& central, const std::vector<std::string>& bancos, const Arguments& arguments,
                           Terminal& terminal, transfer::RunSummary& summary, std::set<std::string>& unopened,
-                          const std::string& code) {
+                          const std::string& code, BranchAttachments& attached) {
     OpenedEntries opened;
     const auto notOpened = [&](const std::string& banco) {
         if (unopened.insert(banco).second) ++summary.unopenedBranches;
@@ -132,6 +148,11 @@ OpenedEntries openEntries(db::Connection& central, const std::vector<std::string
         notOpened(banco);
     };
     for (const std::string& banco : bancos) {
+        if (const auto found = attached.find(banco); found != attached.end() && found->second->isAttached()) {
+            opened.bancos.push_back(banco);
+            opened.connections.push_back(found->second.get());
+            continue;
+        }
         if (db::sameLocalFile(banco, central.attachedDatabase())) {
             refuseAsCentral(banco);
             continue;
@@ -149,7 +170,8 @@ OpenedEntries openEntries(db::Connection& central, const std::vector<std::string
             continue;
         }
         opened.bancos.push_back(banco);
-        opened.connections.push_back(std::move(connection));
+        opened.connections.push_back(connection.get());
+        attached[banco] = std::move(connection);
     }
     return opened;
 }
@@ -164,30 +186,47 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
 
     const transfer::CommitPolicy policy{arguments.commitEvery};
     std::vector<reconcile::CentralTable> tables;
-    // The central rows are read on an attachment of their own: its stream
-    // reads ahead on another thread while the writes use `central`.
-    db::Connection centralRows;
+    // The central rows are read on attachments of their own, each table's
+    // opened while the ones before it are merged and its stream reading
+    // ahead on another thread, while the writes use `central`.
+    long long centralChanges = 0;
+    std::optional<reconcile::CentralRowsAhead> centralRows;
+    // Through a server, a third attachment lets a table's successors open
+    // while it is read; more would cost more attaches than they save. A
+    // local file has no round trips to hide, only the next table's sort.
+    const std::size_t centralReaders =
+        std::min<std::size_t>(db::isLocalPath(central.attachedDatabase()) ? 2 : 3, 2 * codes.size());
+    const auto readerSetup = [&](db::Connection& reader) {
+        reader.parameters() = central.parameters();
+        applyCredentials(reader, arguments);
+    };
     std::set<std::string> unopened;
+    BranchAttachments branchAttachments;
     // Each table's upsert is prepared once for the run.
     db::Statement upserts[2];
     std::optional<Pruner> pruner;
-    for (const std::string& code : codes) {
+    for (std::size_t c = 0; c < codes.size(); ++c) {
+        const std::string& code = codes[c];
         // A file listed twice for one code is copied twice to the same
         // effect as once; it is merged once.
         std::vector<std::string> bancos;
         for (const Entry& entry : arguments.entries)
             if (entry.empresa == code && std::find(bancos.begin(), bancos.end(), entry.banco) == bancos.end())
                 bancos.push_back(entry.banco);
-        OpenedEntries opened = openEntries(central, bancos, arguments, terminal, summary, unopened, code);
+        OpenedEntries opened =
+            openEntries(central, bancos, arguments, terminal, summary, unopened, code, branchAttachments);
         if (opened.bancos.empty()) continue;
+        // Attached while the first tables are described.
+        if (!centralRows) centralRows.emplace(readerSetup, centralReaders, centralChanges);
         // Only a code whose every entry is read to its end may lose rows: a
         // key no opened branch holds may sit in one that was not opened.
         const std::string incomplete =
             opened.bancos.size() == bancos.size() ? "" : "an entry of the code could not be opened";
         long long centralRowsOfCode = 0;
+        const long long changesAtCodeStart = centralChanges;
         std::vector<reconcile::MergeSource> sources;
         for (std::size_t i = 0; i < opened.bancos.size(); ++i)
-            sources.push_back({opened.bancos[i], opened.connections[i].get()});
+            sources.push_back({opened.bancos[i], opened.connections[i]});
 
         for (std::size_t t = 0; t < reconcile::checkedTables().size(); ++t) {
             const transfer::TableProfile& profile = *reconcile::checkedTables()[t].profile;
@@ -202,25 +241,25 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
             } gaugeReset{terminal};
             try {
                 if (terminal.showsRowCount()) terminal.setGaugeMaximum(branchRows(opened, profile, code));
-                if (tables.empty()) tables = reconcile::describeCentralTables(central);
+                if (tables.empty()) {
+                    tables = reconcile::describeCentralTables(central);
+                    std::vector<std::pair<const reconcile::CentralTable*, std::string>> jobs;
+                    for (std::size_t later = c; later < codes.size(); ++later)
+                        for (const reconcile::CentralTable& table : tables) jobs.emplace_back(&table, codes[later]);
+                    centralRows->plan(jobs);
+                }
                 if (arguments.prune && !pruner)
                     pruner.emplace(central, arguments, terminal,
                                    std::vector<std::vector<std::string>>{tables[0].keyColumns, tables[1].keyColumns});
-                if (!centralRows.isAttached()) {
-                    centralRows.parameters() = central.parameters();
-                    applyCredentials(centralRows, arguments);
-                    centralRows.setReadOnly(true);
-                    centralRows.open();
-                }
                 db::Statement& upsert = upserts[t];
                 if (!upsert.isAttached()) upsert.attach(central);
                 for (EntryPart& part : parts)
                     part.writer = std::make_unique<transfer::RowWriter>(upsert, profile, terminal, policy, part.tally);
                 reconcile::TableCheck check = reconcile::emptyCheck(tables[t], code, opened.bancos);
-                ChangedRowsSink sink(parts, terminal, pruner ? &*pruner : nullptr, tables[t], t);
+                ChangedRowsSink sink(parts, terminal, pruner ? &*pruner : nullptr, tables[t], t, centralChanges);
                 bool stopped = false;
                 try {
-                    reconcile::mergeTable(tables[t], centralRows, sources, check, sink);
+                    reconcile::mergeTable(tables[t], centralRows->take(tables[t], code), sources, check, sink);
                 } catch (const reconcile::ReconcileStopped&) {
                     stopped = true;
                 }
@@ -229,6 +268,8 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                     parts[i].tally.read = static_cast<int>(check.branches[i].rows);
                     parts[i].tally.stopped = stopped;
                 }
+                // What was written is committed: the next tables may be read.
+                centralRows->release();
                 const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
                 for (std::size_t i = 0; i < parts.size(); ++i) {
                     summary.writtenRows += parts[i].tally.written;
@@ -268,6 +309,18 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
             }
         }
         if (pruner && !pruner->codeDone(code, incomplete, centralRowsOfCode)) ++summary.unprunedCodes;
+        // Rows deleted now were not deleted when the next tables were opened.
+        if (pruner && centralChanges != changesAtCodeStart) ++centralChanges;
+        // A branch no later code lists is let go: its file is not held
+        // while the others are merged.
+        for (auto held = branchAttachments.begin(); held != branchAttachments.end();) {
+            const bool needed =
+                std::any_of(arguments.entries.begin(), arguments.entries.end(), [&](const Entry& entry) {
+                    return entry.banco == held->first && std::find(codes.begin() + static_cast<long>(c) + 1,
+                                                                   codes.end(), entry.empresa) != codes.end();
+                });
+            held = needed ? std::next(held) : branchAttachments.erase(held);
+        }
     }
     return std::nullopt;
 }

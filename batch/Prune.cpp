@@ -163,7 +163,7 @@ void Pruner::readRows(const std::string& table, const std::vector<std::string>& 
 void Pruner::writeLog(const Json& adding) {
     Json rows = logged_;
     for (const Json& row : adding) rows.push_back(row);
-    ReportFile file(arguments_.pruneLog);
+    ReportFile file(arguments_.pruneLog, "--prune-log file");
     file.stream() << Json{{"central", arguments_.central}, {"rows", rows}}.dump(2) << '\n';
     file.commit();
     logged_ = std::move(rows);

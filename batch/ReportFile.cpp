@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace batch {
 
@@ -33,13 +34,13 @@ std::string reasonOf(int error) { return std::strerror(error ? error : EIO); }
 
 }  // namespace
 
-ReportFile::ReportFile(const std::string& path) : target_(followed(path)) {
+ReportFile::ReportFile(const std::string& path, std::string kind) : target_(followed(path)), kind_(std::move(kind)) {
     const std::string folder = folderOf(target_);
     const std::string name = target_.substr(target_.rfind('/') == std::string::npos ? 0 : target_.rfind('/') + 1);
     std::string pattern = folder + "/." + name + ".XXXXXX";
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0)
-        throw ReportFileError("cannot write the report file \"" + path + "\" in \"" + folder +
+        throw ReportFileError("cannot write the " + kind_ + " \"" + path + "\" in \"" + folder +
                               "\": " + reasonOf(errno));
     temporary_ = pattern;
     // The permissions a new file gets here, not mkstemp's owner-only ones.
@@ -51,7 +52,7 @@ ReportFile::ReportFile(const std::string& path) : target_(followed(path)) {
         const int error = errno;
         ::close(fd_);
         ::unlink(temporary_.c_str());
-        throw ReportFileError("cannot write the report file \"" + path + "\": " + reasonOf(error));
+        throw ReportFileError("cannot write the " + kind_ + " \"" + path + "\": " + reasonOf(error));
     }
 }
 
@@ -62,7 +63,7 @@ ReportFile::~ReportFile() {
 
 void ReportFile::commit() {
     const auto refuse = [&](const char* step, int error) {
-        return ReportFileError(std::string("the report file \"") + target_ + "\" was not written (" + step +
+        return ReportFileError("the " + kind_ + " \"" + target_ + "\" was not written (" + step +
                                "): " + reasonOf(error));
     };
     errno = 0;

@@ -21,8 +21,9 @@ public:
 class ReportFile {
 public:
     // Creates the temporary file at once, so that a missing or read-only
-    // folder is told before anything else is done. Throws ReportFileError.
-    explicit ReportFile(const std::string& path);
+    // folder is told before anything else is done. Throws ReportFileError,
+    // whose message names the file as `kind`.
+    explicit ReportFile(const std::string& path, std::string kind = "report file");
     ~ReportFile();  // removes the temporary file unless it was renamed
     ReportFile(const ReportFile&) = delete;
     ReportFile& operator=(const ReportFile&) = delete;
@@ -34,6 +35,7 @@ public:
 
 private:
     std::string target_;
+    std::string kind_;
     std::string temporary_;
     int fd_ = -1;
     std::ofstream stream_;

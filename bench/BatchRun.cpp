@@ -14,10 +14,12 @@ extern char** environ;
 namespace bench {
 
 BatchTally runBatch(const std::string& program, const std::string& branch, const std::string& central,
-                    const std::vector<std::string>& codes, int rowsPerCommit, const std::string& reportPath) {
+                    const std::vector<std::string>& codes, int rowsPerCommit, const std::string& reportPath,
+                    const std::vector<std::string>& extra) {
     std::vector<std::string> arguments = {
         program,   "--central", central,   "--commit-every", std::to_string(rowsPerCommit),
         "--quiet", "--report",  reportPath};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
     for (const std::string& code : codes) {
         arguments.push_back("--branch");
         arguments.push_back(branch + "=" + code);
@@ -51,6 +53,7 @@ BatchTally runBatch(const std::string& program, const std::string& branch, const
         const auto report = nlohmann::json::parse(std::ifstream(reportPath));
         tally.written = report.at("totals").at("written");
         tally.failed = report.at("totals").at("failed");
+        tally.compared = report.at("totals").value("compared", 0L);
         tally.seconds = report.at("seconds");
         tally.peakKb = report.at("peakMemoryKb");
     } catch (const std::exception& unreadable) {

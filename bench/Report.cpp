@@ -48,6 +48,7 @@ constexpr double kGrowthTargetMb = 10.0;
 constexpr double kBatchTarget = 0.95;           // B1/L
 constexpr double kFastToItsFloorTarget = 0.70;  // Bn/L1
 constexpr double kFastSpeedupTarget = 15.0;     // Bn/L
+constexpr double kChangedRerunTarget = 2.0;     // Bc/Br, an unchanged branch
 constexpr double kCheckTarget = 0.50;           // C/L1
 
 // "0,10,50": round trips in milliseconds, zero allowed.
@@ -184,8 +185,9 @@ std::string formatReport(const Report& report) {
     const bool haveLimit = !report.limit.rowsPerSecond.empty();
     const double limit = haveLimit ? median(report.limit.rowsPerSecond) : 0;
     std::optional<double> engineRatio, windowRatio, batchRatio, fastRatio;
-    for (const Measured* measured : {&report.limit, &report.engine, &report.window, &report.batchPerRow,
-                                     &report.batchFast, &report.limitPerJob, &report.check}) {
+    for (const Measured* measured :
+         {&report.limit, &report.engine, &report.window, &report.batchPerRow, &report.batchFast, &report.limitPerJob,
+          &report.check, &report.rerunFast, &report.rerunChanged}) {
         out << padRight(measured->name, 17);
         if (measured->rowsPerSecond.empty()) {
             out << "not measured" << (measured->note.empty() ? "" : ": " + measured->note) << "\n";
@@ -265,6 +267,15 @@ std::string formatReport(const Report& report) {
             : std::optional(median(report.check.rowsPerSecond) / median(report.limitPerJob.rowsPerSecond));
     judge("C/L1 >= 0.50", checkRatio, checkRatio && *checkRatio >= kCheckTarget,
           checkRatio ? fixed(*checkRatio, 3) : "");
+    // A repetition's pair ran in one round, so the median of the pairs'
+    // ratios follows the machine's load less than a ratio of medians.
+    std::vector<double> rerunRatios;
+    for (std::size_t i = 0; i < report.rerunChanged.rowsPerSecond.size() && i < report.rerunFast.rowsPerSecond.size();
+         ++i)
+        rerunRatios.push_back(report.rerunChanged.rowsPerSecond[i] / report.rerunFast.rowsPerSecond[i]);
+    const std::optional<double> rerunRatio = rerunRatios.empty() ? std::nullopt : std::optional(median(rerunRatios));
+    judge("Bc/Br >= 2", rerunRatio, rerunRatio && *rerunRatio >= kChangedRerunTarget,
+          rerunRatio ? fixed(*rerunRatio, 2) : "");
     for (const auto& [who, growth] : {std::pair{"E", growthMb}, std::pair{"Bn", fastGrowthMb}}) {
         const std::string memoryTarget =
             std::string(who) + " memory at " + std::to_string(report.memoryScale) + "N <= at N + 10 MB";

@@ -76,6 +76,9 @@ struct Report {
     bool memoryForcedWrites = false;
     int memoryPageBuffers = 0;
     Measured limit, engine, window;
+    // Bn again into a central it has filled (Br), and --changed-only there
+    // (Bc): the rerun of a branch that did not change.
+    Measured rerunFast, rerunChanged;
     // tavolene-batch per row (B1) and with many rows per commit (Bn), and the
     // limit loop with one commit per table job (L1), the floor of Bn.
     Measured batchPerRow, batchFast, limitPerJob;

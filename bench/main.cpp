@@ -134,6 +134,24 @@ Runner batchRunner(int rowsPerCommit) {
     };
 }
 
+// Br and Bc: Bn fills the central database (not timed), then the same
+// branch is run again, in full (Br) or with --changed-only (Bc), which
+// finds every row unchanged and writes none.
+Runner rerunRunner(bool changedOnly) {
+    return [changedOnly](const std::string& branch, const std::string& central) {
+        const bench::BatchTally filled = runBatchChild(branch, central, kFastRowsPerCommit);
+        if (!filled.problems.empty() || filled.failed != 0)
+            return RunOutcome{0, filled.failed, {"Bn did not fill the central database"}};
+        const std::vector<std::string> extra =
+            changedOnly ? std::vector<std::string>{"--changed-only"} : std::vector<std::string>{};
+        bench::BatchTally rerun = bench::runBatch(TAVOLENE_BATCH_PROGRAM, branch, central, bench::kCompanyCodes,
+                                                  kFastRowsPerCommit, central + ".rerun.json", extra);
+        if (changedOnly && rerun.written != 0)
+            rerun.problems.push_back(std::to_string(rerun.written) + " rows of an unchanged branch written");
+        return RunOutcome{changedOnly ? rerun.compared : rerun.written, rerun.failed, rerun.problems, rerun.seconds};
+    };
+}
+
 RunOutcome engineRunner(const std::string& branch, const std::string& central) {
     const Clock::time_point start = Clock::now();
     const bench::EngineTally tally = bench::runEngine(branch, central, bench::kCompanyCodes);
@@ -264,6 +282,8 @@ int runBenchmark(const bench::Options& options) {
     report.batchFast.name = "Bn runner";
     report.limitPerJob.name = "L1 limit";
     report.check.name = "C  check";
+    report.rerunFast.name = "Br full rerun";
+    report.rerunChanged.name = "Bc changed-only";
 
     const std::string loadBefore = loadAverage();
     Clock::time_point start = Clock::now();
@@ -299,6 +319,8 @@ int runBenchmark(const bench::Options& options) {
     contenders.push_back({&report.batchPerRow, "B1", batchRunner(1)});
     contenders.push_back({&report.batchFast, "Bn", batchRunner(kFastRowsPerCommit)});
     contenders.push_back({&report.check, "C", checkRunner});
+    contenders.push_back({&report.rerunFast, "Br", rerunRunner(false)});
+    contenders.push_back({&report.rerunChanged, "Bc", rerunRunner(true)});
 
     for (int repetition = 1; repetition <= options.repetitions; ++repetition) {
         // Each repetition starts with the next contender (L E W, E W L,

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "db/ParameterSet.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "db/ParameterSet.h"
 
 namespace Firebird {
 class IMessageMetadata;
@@ -14,6 +14,7 @@ class IStatement;
 namespace db {
 
 class Connection;
+class Transaction;
 
 // What the central statement and the branch query share: the statement
 // text, its named parameters, and a prepared handle that lives until the
@@ -38,8 +39,9 @@ public:
 
 protected:
     // The prepared statement, prepared now if the text changed or the
-    // connection was re-attached since.
-    Firebird::IStatement* prepared();
+    // connection was re-attached since: inside `within` when given (one
+    // round trip), else in a transaction of its own.
+    Firebird::IStatement* prepared(Transaction* within = nullptr);
     void freePrepared();
     // Described metadata of the prepared statement, owned here.
     Firebird::IMessageMetadata* inputMetadata() const { return inputMetadata_; }

@@ -135,8 +135,16 @@ void Query::describeFields() {
 
 void Query::open() {
     close();
-    IStatement* statement = prepared();
+    // Prepared in the select's own transaction: a far server is not asked
+    // for a transaction of the prepare's own.
     transaction_ = std::make_unique<Transaction>(connection());
+    IStatement* statement = nullptr;
+    try {
+        statement = prepared(transaction_.get());
+    } catch (...) {
+        transaction_.reset();
+        throw;
+    }
     ParameterSet& values = parameters();
     values.buildMessage(inputMetadata(), connection().attachment(), transaction_->handle());
     try {

@@ -29,13 +29,19 @@ const std::vector<CheckedTable>& checkedTables() {
 }
 
 CentralTable describeCentral(db::Connection& central, const CheckedTable& checked) {
+    const std::string& name = checked.profile->tableName;
+    return describeCentral(db::TableShape{db::readColumnTypes(central, name), db::readPrimaryKey(central, name)},
+                           checked);
+}
+
+CentralTable describeCentral(const db::TableShape& shape, const CheckedTable& checked) {
     CentralTable table;
     table.checked = &checked;
     table.name = checked.profile->tableName;
     const std::string& name = table.name;
-    table.centralTypes = db::readColumnTypes(central, name);
+    table.centralTypes = shape.columns;
     if (table.centralTypes.empty()) throw ReconcileError(name + ": the central database has no table " + name);
-    table.keyColumns = db::readPrimaryKey(central, name);
+    table.keyColumns = shape.primaryKey;
     if (table.keyColumns.empty())
         throw ReconcileError(name +
                              ": the central table has no primary key, so its rows cannot be matched with the "

@@ -41,5 +41,7 @@ struct CentralTable {
 // compared with (no primary key, a mapped column missing) is a
 // ReconcileError. Failures of the database leave as db::Error.
 CentralTable describeCentral(db::Connection& central, const CheckedTable& checked);
+// The same from the table's shape, read before.
+CentralTable describeCentral(const db::TableShape& shape, const CheckedTable& checked);
 
 }  // namespace reconcile

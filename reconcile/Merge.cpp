@@ -38,16 +38,19 @@ std::vector<std::string> shownKey(const CentralTable& table, const std::vector<V
     return key;
 }
 
-}  // namespace
-
-void mergeTable(const CentralTable& table, db::Connection& central, const std::vector<MergeSource>& sources,
-                TableCheck& check, CheckSink& sink) {
-    const bool keepSent = sink.keepsSentRows();
+std::vector<std::unique_ptr<RowStream>> branchStreams(const CentralTable& table,
+                                                      const std::vector<MergeSource>& sources, const TableCheck& check,
+                                                      const CheckSink& sink) {
     std::vector<std::unique_ptr<RowStream>> branches;
     for (const MergeSource& source : sources)
-        branches.push_back(
-            std::make_unique<RowStream>(*source.connection, source.banco, table, true, check.empresa, keepSent));
-    RowStream centralRows(central, "central database", table, false, check.empresa);
+        branches.push_back(std::make_unique<RowStream>(*source.connection, source.banco, table, true, check.empresa,
+                                                       sink.keepsSentRows()));
+    return branches;
+}
+
+void mergeStreams(const CentralTable& table, const std::vector<std::unique_ptr<RowStream>>& branches,
+                  RowStream& centralRows, TableCheck& check, CheckSink& sink) {
+    const bool keepSent = sink.keepsSentRows();
 
     std::vector<Amount> unionTotals = emptyTotals(table);
     std::vector<Amount> centralTotals = emptyTotals(table);
@@ -127,10 +130,28 @@ void mergeTable(const CentralTable& table, db::Connection& central, const std::v
     }
 }
 
+}  // namespace
+
+void mergeTable(const CentralTable& table, db::Connection& central, const std::vector<MergeSource>& sources,
+                TableCheck& check, CheckSink& sink) {
+    const auto branches = branchStreams(table, sources, check, sink);
+    RowStream centralRows(central, "central database", table, false, check.empresa);
+    mergeStreams(table, branches, centralRows, check, sink);
+}
+
+void mergeTable(const CentralTable& table, RowStream& centralRows, const std::vector<MergeSource>& sources,
+                TableCheck& check, CheckSink& sink) {
+    mergeStreams(table, branchStreams(table, sources, check, sink), centralRows, check, sink);
+}
+
 std::vector<CentralTable> describeCentralTables(db::Connection& central) {
     std::vector<CentralTable> tables;
     try {
-        for (const CheckedTable& checked : checkedTables()) tables.push_back(describeCentral(central, checked));
+        std::vector<std::string> names;
+        for (const CheckedTable& checked : checkedTables()) names.push_back(checked.profile->tableName);
+        const std::map<std::string, db::TableShape> shapes = db::readTableShapes(central, names);
+        for (const CheckedTable& checked : checkedTables())
+            tables.push_back(describeCentral(shapes.at(checked.profile->tableName), checked));
     } catch (const db::Error& failure) {
         throw ReconcileError(std::string("central database: ") + failure.what());
     }

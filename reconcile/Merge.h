@@ -119,6 +119,10 @@ struct MergeSource {
 // `check` and telling `sink` as it goes.
 void mergeTable(const CentralTable& table, db::Connection& central, const std::vector<MergeSource>& sources,
                 TableCheck& check, CheckSink& sink);
+// The same with the central rows of the table and code from a stream opened
+// for them, at its first row.
+void mergeTable(const CentralTable& table, RowStream& centralRows, const std::vector<MergeSource>& sources,
+                TableCheck& check, CheckSink& sink);
 
 // Compares, for every company code of the entries (in the order the codes
 // first appear) and every table, the union of the code's branches with the

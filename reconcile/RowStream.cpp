@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -42,8 +41,11 @@ std::string orderTerm(const std::string& column, const db::ColumnTypes& types) {
 constexpr int kInlineBlobBytes = 1024;
 
 // The columns in rule order, one company's rows, in key order; then, on the
-// central side, each blob's first bytes (as OCTETS: no character set
-// conversion) and its length, marked in `inlineText` per rule.
+// central side, each blob's bytes when it holds no more than
+// kInlineBlobBytes, else NULL, marked in `inlineText` per rule. As OCTETS:
+// no character set conversion; the whole blob, since SUBSTRING would count
+// the characters of a text blob, and 1024 characters of UTF8 do not fit
+// 1024 bytes.
 std::string selectSql(const CentralTable& table, bool branchSide, const db::ColumnTypes& types,
                       std::vector<int>& inlineText) {
     auto name = [&](const Rule& rule) { return branchSide ? rule.field : rule.column; };
@@ -56,10 +58,10 @@ std::string selectSql(const CentralTable& table, bool branchSide, const db::Colu
         if (table.rules[i].stored != transfer::StoredAs::Bytes || found == types.end() || found->second.type != kBlob)
             continue;
         const std::string& column = table.rules[i].column;
-        sql += ", CAST(SUBSTRING(" + column + " FROM 1 FOR " + std::to_string(kInlineBlobBytes) + ") AS VARCHAR(" +
-               std::to_string(kInlineBlobBytes) + ") CHARACTER SET OCTETS), OCTET_LENGTH(" + column + ")";
-        inlineText[i] = next;
-        next += 2;
+        const std::string bytes = std::to_string(kInlineBlobBytes);
+        sql += ", CASE WHEN OCTET_LENGTH(" + column + ") <= " + bytes + " THEN CAST(" + column + " AS VARCHAR(" +
+               bytes + ") CHARACTER SET OCTETS) END";
+        inlineText[i] = next++;
     }
     sql += " FROM " + table.name + " WHERE " + name(table.rules[static_cast<std::size_t>(table.companyRule)]) +
            " = :CODEMPRESA ORDER BY ";
@@ -226,18 +228,16 @@ void RowStream::load(Row& row) {
     hasPrevious_ = true;
 }
 
-// A blob whose bytes the row holds whole; false when it is longer, or cut
-// by characters rather than bytes, and must be read from the blob.
+// A blob whose bytes the row holds whole; false when it is longer and must
+// be read from the blob.
 bool RowStream::readInlineBytes(int textIndex, int blobIndex, Value& value) {
     value.problem.clear();
     value.null = query_.isNull(blobIndex);
     value.text.clear();
     if (value.null) return true;
     try {
-        std::string text = query_.asBytes(textIndex);
-        if (query_.isNull(textIndex + 1) || static_cast<std::int64_t>(text.size()) != query_.asInteger(textIndex + 1))
-            return false;
-        value.text = std::move(text);
+        if (query_.isNull(textIndex)) return false;
+        value.text = query_.asBytes(textIndex);
         return true;
     } catch (const db::Error&) {
         return false;  // read from the blob, which tells its own failure

@@ -158,6 +158,21 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
          {{'a', "DELETE FROM DOCUREC WHERE CODDOCTO = 'D1'"}},
          1,
          {"DOCUREC 01 only-in-central " + key + "D1\n", "central 3; 0 missing, 0 different, 1 only in central"}},
+        {"notes past the bytes that come with the row, one equal, one a byte apart at its end",
+         false,
+         {{'A', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 2000, 'nota ') WHERE CODDOCTO IN ('D1', 'D2')"},
+          {'c', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 1999, 'nota ') || '#' WHERE CODDOCTO = 'D2'"}},
+         1,
+         {"DOCUREC 01 different " + key + "D2: ANOTACOES\n", "central 3; 0 missing, 1 different, 0 only in central"},
+         {"ANOTACOES"}},
+        {"a central UTF8 note of 1500 bytes in 375 characters",
+         false,
+         {{'A', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 1500, '\xf0\x9f\x93\x9d') WHERE CODDOCTO = 'D1'"}},
+         0,
+         {"DOCUREC 01 {a}: in sync, 3 rows; " + documentTotals + "4441.50 difference 0.00"},
+         {},
+         1,
+         {{"ANOTACOES           BLOB SUB_TYPE 1 SEGMENT SIZE 80", "ANOTACOES BLOB SUB_TYPE 1 CHARACTER SET UTF8"}}},
         {"two branches of one code",
          true,
          {},
@@ -339,6 +354,21 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
          1,
          {"a DOCUREC 3/3/2/0/1", "a MOVIREC 2/2/2/0/0"},
          "DOCUREC: Documento = D2 Erro: "},
+        {"notes past the bytes that come with the row, one equal, one a byte apart at its end",
+         false,
+         {{'a', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 2000, 'nota ') WHERE CODDOCTO IN ('D1', 'D2')"},
+          {'c', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 2000, 'nota ') WHERE CODDOCTO = 'D1'"},
+          {'c', "UPDATE DOCUREC SET ANOTACOES = LPAD('', 1999, 'nota ') || '#' WHERE CODDOCTO = 'D2'"}},
+         0,
+         {"a DOCUREC 3/3/2/1/0", "a MOVIREC 2/2/2/0/0"}},
+        {"a central trigger that changes the code's movements when a document is written: they are read after it",
+         false,
+         {{'c', "UPDATE DOCUREC SET VALORDOCTO = 1 WHERE CODDOCTO = 'D1'"},
+          {'c',
+           "CREATE TRIGGER TOUCH_MOVEMENTS FOR DOCUREC AFTER INSERT OR UPDATE AS BEGIN "
+           "UPDATE MOVIREC SET USUARIO = 'tocado' WHERE CODEMPRESA = NEW.CODEMPRESA; END"}},
+         0,
+         {"a DOCUREC 3/3/2/1/0", "a MOVIREC 2/2/0/2/0"}},
     };
     const auto dump = [](const std::string& central) {
         return std::make_pair(
@@ -414,8 +444,12 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
         bool orderedMovements;             // false: the branch's movements come out of the key's order
         bool missingSecondEntry;           // a second entry of code 01 that cannot be opened
         int status;
-        std::string told;  // a line of the run's output
-        int deleted;       // rows in the log and gone from the central tables
+        std::string told;               // a line of the run's output; {log} the log's path
+        int deleted;                    // rows in the log and gone from the central tables
+        bool logFolderMissing = false;  // the log names a file in a folder that is not there
+        // {a} also gives code 02, whose central movements a trigger changes
+        // when a document of code 01 is deleted
+        bool touchedLaterCode = false;
     } cases[] = {
         {"a document cancelled and deleted in the branch, with its movements",
          {"DELETE FROM MOVIREC WHERE CODDOCTO = 'D\xe7'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
@@ -466,6 +500,25 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
          1,
          "--prune: code 01: nothing deleted: at least 3 rows of 5 central rows would go, more than --prune-limit 2",
          0},
+        {"a log that cannot be written",
+         {"DELETE FROM MOVIREC WHERE CODDOCTO = 'D\xe7'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
+         {"--prune-limit", "3"},
+         true,
+         false,
+         1,
+         "--prune: code 01: nothing deleted: cannot write the --prune-log file \"{log}\" in ",
+         0,
+         true},
+        {"a later code changed by the deletes is read after them",
+         {"DELETE FROM MOVIREC WHERE CODDOCTO = 'D\xe7'", "DELETE FROM DOCUREC WHERE CODDOCTO = 'D\xe7'"},
+         {"--prune-limit", "3"},
+         true,
+         false,
+         0,
+         "--prune: code 01: 3 rows deleted (1 DOCUREC, 2 MOVIREC), logged in ",
+         3,
+         false,
+         true},
     };
     const auto dump = [](const std::string& central) {
         return std::make_pair(
@@ -473,11 +526,12 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
             testsupport::selectAsText(central,
                                       "SELECT * FROM MOVIREC ORDER BY CODEMPRESA, TIPODOCTO, CODDOCTO, NUMORD"));
     };
-    for (const auto& [name, branchChanges, options, orderedMovements, missingSecondEntry, status, told, deleted] :
-         cases) {
+    for (const auto& [name, branchChanges, options, orderedMovements, missingSecondEntry, status, told, deleted,
+                      logFolderMissing, touchedLaterCode] : cases) {
         SCOPED_TRACE(name);
         testsupport::TempDir dir;
-        const std::string a = dir.file("a.fb"), central = dir.file("central.fb"), log = dir.file("pruned.json");
+        const std::string a = dir.file("a.fb"), central = dir.file("central.fb"),
+                          log = dir.file(logFolderMissing ? "gone/pruned.json" : "pruned.json");
         testsupport::createCentralDatabase(central);
         const std::string branchSchema = testsupport::schemaText("branch.sql");
         testsupport::createDatabase(
@@ -493,7 +547,18 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
                                 {movementRow("01", "D\xe7", orderedMovements ? "1" : "9"),
                                  movementRow("01", "D\xe7", orderedMovements ? "2" : "10").set("VALORMOV", "0.1")});
         std::vector<std::string> entries = {"--branch", a + "=01"};
-        ASSERT_EQ(batch(std::vector<std::string>{"--central", central, "--branch", a + "=01"}).status, 0);
+        if (touchedLaterCode) {
+            testsupport::insertRow(a, "DOCUREC", documentRow("02", "E1"));
+            testsupport::insertRow(a, "MOVIREC", movementRow("02", "E1", "1"));
+            entries.insert(entries.end(), {"--branch", a + "=02"});
+        }
+        std::vector<std::string> firstRun = {"--central", central};
+        firstRun.insert(firstRun.end(), entries.begin(), entries.end());
+        ASSERT_EQ(batch(firstRun).status, 0);
+        if (touchedLaterCode)
+            testsupport::execute(central,
+                                 "CREATE TRIGGER TOUCH_02 FOR DOCUREC AFTER DELETE AS BEGIN "
+                                 "UPDATE MOVIREC SET USUARIO = 'tocado' WHERE CODEMPRESA = '02'; END");
         if (missingSecondEntry) entries.insert(entries.end(), {"--branch", dir.file("gone.fb") + "=01"});
         for (const std::string& sql : branchChanges) testsupport::execute(a, sql);
         const auto before = dump(central);
@@ -505,7 +570,7 @@ TEST(Check, PruneDeletesOnlyRowsAWholeReadShowsGoneAndRestoresThem) {
         pruning.insert(pruning.end(), entries.begin(), entries.end());
         const Outcome pruned = batch(pruning);
         EXPECT_EQ(pruned.status, status) << pruned.output;
-        EXPECT_EQ(pruned.count(told), 1) << pruned.output;
+        EXPECT_EQ(pruned.count(replaced(told, "{log}", log)), 1) << pruned.output;
         EXPECT_EQ(testsupport::countRows(central, "DOCUREC") + testsupport::countRows(central, "MOVIREC"),
                   documentsBefore + movementsBefore - deleted);
         if (deleted == 0) {

@@ -387,6 +387,33 @@ TEST_F(FastMode, FailedCommitFailsEveryRowSinceTheLastOne) {
     }
 }
 
+// A MERGE the central refuses for itself, while each of its rows then goes
+// in through the blocks, is tried three times in a row and then no more;
+// the run ends as one commit per row leaves it.
+TEST_F(FastMode, AMergeRefusedWhileEveryRowOfItGoesInIsGivenUpAfterThree) {
+    testsupport::execute(centralPath, "CREATE EXCEPTION E_MERGE 'sem MERGE'");
+    for (const std::string table : {"DOCUREC", "MOVIREC"})
+        testsupport::execute(centralPath, "CREATE TRIGGER NO_MERGE_" + table + " FOR " + table +
+                                              " BEFORE INSERT OR UPDATE AS DECLARE MERGING INTEGER; BEGIN "
+                                              "IN AUTONOMOUS TRANSACTION DO SELECT COUNT(*) FROM MON$STATEMENTS "
+                                              "WHERE MON$ATTACHMENT_ID = CURRENT_CONNECTION AND MON$STATE = 1 "
+                                              "AND MON$SQL_TEXT STARTING WITH 'MERGE' INTO :MERGING; "
+                                              "IF (MERGING > 0) THEN EXCEPTION E_MERGE; END");
+    central.close();  // an attachment loads the database's triggers when it is made
+    central.open();
+    const transfer::RunSummary summary = run(central, 10000, 2);
+    EXPECT_EQ(summary.failedRows, 0);
+    EXPECT_EQ(summary.writtenRows, 13);
+    std::vector<int> perJob;
+    for (const auto& job : summary.jobs) perJob.push_back(job.tally.centralStatements);
+    // Code 01's eight documents in twos: three MERGEs, each followed by the
+    // block that writes its rows, then the last two rows in a block alone.
+    // Every other job: one MERGE refused and its block.
+    EXPECT_EQ(perJob, (std::vector<int>{3 + 3 + 1, 2, 2, 2}));
+    EXPECT_EQ(testsupport::countRows(centralPath, "DOCUREC"), 10);
+    EXPECT_EQ(testsupport::countRows(centralPath, "MOVIREC"), 3);
+}
+
 }  // namespace
 
 namespace {
