@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTransform>
 #include <QtMath>
@@ -20,16 +21,32 @@ ProgressLabel::ProgressLabel(QWidget* parent) : QLabel(parent) {
 void ProgressLabel::setText(const QString& text) {
     if (text == QLabel::text()) return;
     const QRect before = geometry();
-    QLabel::setText(text);
+    const QString leadBefore = lead_.text();
+    const qreal topBefore = textTop();
+    const qreal restInkBefore = restInkLeft_;
+    {
+        // QLabel marks all of itself for painting on every new text; what
+        // changed is repainted below instead. The previous state is put
+        // back, as Qt may have blocked updates for the whole window.
+        const bool blocked = testAttribute(Qt::WA_UpdatesDisabled);
+        setAttribute(Qt::WA_UpdatesDisabled, true);
+        QLabel::setText(text);
+        setAttribute(Qt::WA_UpdatesDisabled, blocked);
+    }
     layOut();
     // Shown at once, as a run gives the event loop a turn only once per row:
     // the label, and the window under the part a shorter text gave up.
     if (!isVisible() || !parentWidget()) return;
-    if (geometry().contains(before))
-        repaint();  // opaque and no narrower: nothing of the window shows anew
-    else
+    if (!geometry().contains(before))
         parentWidget()->repaint(before.united(geometry()));
+    else if (lead_.text() == leadBefore && textTop() == topBefore) {
+        const int left = std::max(qFloor(std::min(restInkBefore, restInkLeft_)), 0);
+        repaint(QRect(left, 0, width() - left, height()));
+    } else
+        repaint();
 }
+
+qreal ProgressLabel::textTop() const { return (height() - std::max(lead_.size().height(), rest_.size().height())) / 2; }
 
 void ProgressLabel::layOut() {
     prepareText();
@@ -43,12 +60,23 @@ void ProgressLabel::prepareText() {
     if (lead != lead_.text()) {
         lead_.setText(lead);
         lead_.prepare(QTransform(), font());
+        const QFontMetricsF metrics(font());
         // The blank ends the lead: its advance counts, which the laid-out
         // size leaves out.
-        leadAdvance_ = QFontMetricsF(font()).horizontalAdvance(lead);
+        leadAdvance_ = metrics.horizontalAdvance(lead);
+        // A pixel either side for the antialiasing.
+        const QRectF ink = metrics.boundingRect(lead);
+        leadInkLeft_ = ink.left() - 1;
+        leadInkRight_ = ink.right() + 1;
     }
-    rest_.setText(whole.mid(split));
+    const QString rest = whole.mid(split);
+    rest_.setText(rest);
     rest_.prepare(QTransform(), font());
+    // A glyph may reach left of where it is drawn.
+    const QFontMetricsF metrics(font());
+    qreal bearing = 0;
+    for (const QChar character : rest) bearing = std::min(bearing, metrics.leftBearing(character));
+    restInkLeft_ = leadAdvance_ + bearing - 1;
 }
 
 void ProgressLabel::changeEvent(QEvent* event) {
@@ -59,14 +87,16 @@ void ProgressLabel::changeEvent(QEvent* event) {
     }
 }
 
-void ProgressLabel::paintEvent(QPaintEvent*) {
+void ProgressLabel::paintEvent(QPaintEvent* event) {
     if (lead_.text() + rest_.text() != text()) prepareText();  // set through QLabel itself
     QPainter painter(this);
     painter.setFont(font());
     painter.setPen(palette().color(foregroundRole()));
-    // Left and vertically centred, where a label draws its text.
-    const qreal top = (height() - std::max(lead_.size().height(), rest_.size().height())) / 2;
-    if (!lead_.text().isEmpty()) painter.drawStaticText(QPointF(0, top), lead_);
+    const qreal top = textTop();
+    // A repaint of the key alone leaves the lead's pixels as they are.
+    const QRect painted = event->rect();
+    if (!lead_.text().isEmpty() && painted.left() < leadInkRight_ && painted.right() + 1 > leadInkLeft_)
+        painter.drawStaticText(QPointF(0, top), lead_);
     painter.drawStaticText(QPointF(leadAdvance_, top), rest_);
 }
 

@@ -9,8 +9,9 @@ namespace ui {
 // as its text like an auto-sized label. A run's texts are a fixed lead
 // ("Integrando Documento: ") and the row's key: the lead is laid out once,
 // the key once per change, for the width and the painting alike. The label
-// paints its own background: a change repaints the label alone, plus the
-// window under the part it gives up when the text gets shorter.
+// paints its own background: a new key repaints the key's part of the label
+// alone, a new lead the whole label, plus the window under the part it gives
+// up when the text gets shorter.
 class ProgressLabel : public QLabel {
     Q_OBJECT
 public:
@@ -27,11 +28,18 @@ protected:
 private:
     void layOut();
     void prepareText();
+    // Left and vertically centred, where a label draws its text.
+    qreal textTop() const;
 
     // The text up to its last blank, and the rest, drawn after it.
     QStaticText lead_;
     QStaticText rest_;
     qreal leadAdvance_ = 0;
+    // Where the pixels of the lead may lie, and where those of the rest may
+    // start.
+    qreal leadInkLeft_ = 0;
+    qreal leadInkRight_ = 0;
+    qreal restInkLeft_ = 0;
 };
 
 }  // namespace ui
