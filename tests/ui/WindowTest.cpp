@@ -514,6 +514,29 @@ private slots:
             QCOMPARE(shown(edge - 1), kRest.rgb());
             QCOMPARE(shown(edge), step < 4 ? qRgb(255, 255, 255) : form.barra()->palette().color(QPalette::Mid).rgb());
         }
+        // Steps of less than a pixel, of many, and the percentage changing
+        // with the bar's end under it or away from it, or going back to 0%:
+        // whatever part a change repaints, the screen holds what a whole new
+        // painting draws.
+        const auto showsWholePainting = [&] {
+            const auto pixels = [](const QPixmap& picture) {
+                return picture.toImage().convertToFormat(QImage::Format_RGB32);
+            };
+            return pixels(form.window->screen()->grabWindow(form.window->winId(), 27, 492, 452, 19)) ==
+                   pixels(form.barra()->grab());
+        };
+        // From 10% back to 0% the bar's end stays far from the percentage.
+        for (const auto& [maximum, steps] : {std::pair(7, 7), std::pair(900, 900), std::pair(10, 1)}) {
+            form.window->setGaugeMaximum(maximum);
+            for (int step = 1; step <= steps; ++step) {
+                form.window->stepGauge();
+                if (!showsWholePainting())
+                    QFAIL(qPrintable(
+                        QStringLiteral("step %1 of %2: %3").arg(step).arg(maximum).arg(form.barra()->text())));
+            }
+            form.window->resetGauge();
+            QVERIFY(showsWholePainting());
+        }
     }
 
     // The central database choice.
