@@ -50,7 +50,9 @@ qreal ProgressLabel::textTop() const { return (height() - std::max(lead_.size().
 
 void ProgressLabel::layOut() {
     prepareText();
-    resize(qCeil(leadAdvance_ + rest_.size().width()), height());
+    // A fixed size, as no layout places the label: a new text of the same
+    // width then asks the window for no new layout.
+    setFixedSize(qCeil(leadAdvance_ + rest_.size().width()), height());
 }
 
 void ProgressLabel::prepareText() {
