@@ -4,9 +4,13 @@
 #include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRawFont>
+#include <QTextLayout>
 #include <QTransform>
 #include <QtMath>
 #include <algorithm>
+#include <limits>
+#include <vector>
 
 namespace ui {
 
@@ -15,7 +19,6 @@ ProgressLabel::ProgressLabel(QWidget* parent) : QLabel(parent) {
     // Opaque: a repaint of the label needs nothing painted behind it.
     setAutoFillBackground(true);
     lead_.setTextFormat(Qt::PlainText);
-    rest_.setTextFormat(Qt::PlainText);
 }
 
 void ProgressLabel::setText(const QString& text) {
@@ -23,7 +26,7 @@ void ProgressLabel::setText(const QString& text) {
     const QRect before = geometry();
     const QString leadBefore = lead_.text();
     const qreal topBefore = textTop();
-    const qreal restInkBefore = restInkLeft_;
+    const Line restBefore = rest_;
     {
         // QLabel marks all of itself for painting on every new text; what
         // changed is repainted below instead. The previous state is put
@@ -37,22 +40,65 @@ void ProgressLabel::setText(const QString& text) {
     // Shown at once, as a run gives the event loop a turn only once per row:
     // the label, and the window under the part a shorter text gave up.
     if (!isVisible() || !parentWidget()) return;
-    if (!geometry().contains(before))
+    if (!geometry().contains(before)) {
         parentWidget()->repaint(before.united(geometry()));
-    else if (lead_.text() == leadBefore && textTop() == topBefore) {
-        const int left = std::max(qFloor(std::min(restInkBefore, restInkLeft_)), 0);
-        repaint(QRect(left, 0, width() - left, height()));
-    } else
+    } else if (lead_.text() == leadBefore && textTop() == topBefore) {
+        if (const std::optional<qreal> change = firstChange(restBefore, rest_)) {
+            const int left = std::max(qFloor(leadAdvance_ + *change), 0);
+            repaint(QRect(left, 0, width() - left, height()));
+        }
+    } else {
         repaint();
+    }
 }
 
-qreal ProgressLabel::textTop() const { return (height() - std::max(lead_.size().height(), rest_.size().height())) / 2; }
+ProgressLabel::Line ProgressLabel::layOutLine(const QString& text, const QFont& font) {
+    // As QStaticText lays out plain text, so the key looks as the lead does.
+    QTextLayout layout(text, font);
+    layout.setCacheEnabled(true);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLeadingIncluded(true);
+    line.setLineWidth(std::numeric_limits<int>::max() / 256);  // the widest line Qt lays out: no wrapping
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    Line laidOut{text, layout.glyphRuns(), {}, layout.boundingRect().size()};
+    for (qsizetype run = 0; run < laidOut.runs.size(); ++run) {
+        const QRawFont rawFont = laidOut.runs[run].rawFont();
+        const QList<quint32> indexes = laidOut.runs[run].glyphIndexes();
+        const QList<QPointF> positions = laidOut.runs[run].positions();
+        // A glyph may reach left of where it is drawn; a pixel more for the
+        // antialiasing.
+        for (qsizetype i = 0; i < indexes.size(); ++i)
+            laidOut.glyphs.push_back(
+                {indexes[i], positions[i], positions[i].x() + rawFont.boundingRect(indexes[i]).left() - 1, run});
+    }
+    return laidOut;
+}
+
+std::optional<qreal> ProgressLabel::firstChange(const Line& before, const Line& after) {
+    const auto same = [&](const Line::Glyph& was, const Line::Glyph& is) {
+        return was.index == is.index && was.position == is.position &&
+               before.runs[was.run].rawFont() == after.runs[is.run].rawFont();
+    };
+    std::size_t first = 0;
+    while (first < before.glyphs.size() && first < after.glyphs.size() &&
+           same(before.glyphs[first], after.glyphs[first]))
+        ++first;
+    if (first == before.glyphs.size() && first == after.glyphs.size()) return std::nullopt;
+    qreal left = std::numeric_limits<qreal>::max();
+    for (const Line* line : {&before, &after})
+        for (std::size_t i = first; i < line->glyphs.size(); ++i) left = std::min(left, line->glyphs[i].inkLeft);
+    return left;
+}
+
+qreal ProgressLabel::textTop() const { return (height() - std::max(lead_.size().height(), rest_.size.height())) / 2; }
 
 void ProgressLabel::layOut() {
     prepareText();
     // A fixed size, as no layout places the label: a new text of the same
     // width then asks the window for no new layout.
-    setFixedSize(qCeil(leadAdvance_ + rest_.size().width()), height());
+    setFixedSize(qCeil(leadAdvance_ + rest_.size.width()), height());
 }
 
 void ProgressLabel::prepareText() {
@@ -71,14 +117,7 @@ void ProgressLabel::prepareText() {
         leadInkLeft_ = ink.left() - 1;
         leadInkRight_ = ink.right() + 1;
     }
-    const QString rest = whole.mid(split);
-    rest_.setText(rest);
-    rest_.prepare(QTransform(), font());
-    // A glyph may reach left of where it is drawn.
-    const QFontMetricsF metrics(font());
-    qreal bearing = 0;
-    for (const QChar character : rest) bearing = std::min(bearing, metrics.leftBearing(character));
-    restInkLeft_ = leadAdvance_ + bearing - 1;
+    rest_ = layOutLine(whole.mid(split), font());
 }
 
 void ProgressLabel::changeEvent(QEvent* event) {
@@ -90,16 +129,16 @@ void ProgressLabel::changeEvent(QEvent* event) {
 }
 
 void ProgressLabel::paintEvent(QPaintEvent* event) {
-    if (lead_.text() + rest_.text() != text()) prepareText();  // set through QLabel itself
+    if (lead_.text() + rest_.text != text()) prepareText();  // set through QLabel itself
     QPainter painter(this);
     painter.setFont(font());
     painter.setPen(palette().color(foregroundRole()));
-    const qreal top = textTop();
+    const QPointF at(leadAdvance_, textTop());
     // A repaint of the key alone leaves the lead's pixels as they are.
     const QRect painted = event->rect();
     if (!lead_.text().isEmpty() && painted.left() < leadInkRight_ && painted.right() + 1 > leadInkLeft_)
-        painter.drawStaticText(QPointF(0, top), lead_);
-    painter.drawStaticText(QPointF(leadAdvance_, top), rest_);
+        painter.drawStaticText(QPointF(0, at.y()), lead_);
+    for (const QGlyphRun& glyphs : rest_.runs) painter.drawGlyphRun(at, glyphs);
 }
 
 }  // namespace ui
