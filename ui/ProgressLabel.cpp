@@ -16,8 +16,10 @@ namespace ui {
 
 ProgressLabel::ProgressLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
-    // Opaque: a repaint of the label needs nothing painted behind it.
-    setAutoFillBackground(true);
+    // Opaque: a repaint of the label needs nothing painted behind it. The
+    // label fills its background itself, with the painter it draws the
+    // text with.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     lead_.setTextFormat(Qt::PlainText);
 }
 
@@ -136,6 +138,7 @@ void ProgressLabel::paintEvent(QPaintEvent* event) {
     const QPointF at(leadAdvance_, textTop());
     // A repaint of the key alone leaves the lead's pixels as they are.
     const QRect painted = event->rect();
+    painter.fillRect(painted, palette().brush(backgroundRole()));
     if (!lead_.text().isEmpty() && painted.left() < leadInkRight_ && painted.right() + 1 > leadInkLeft_)
         painter.drawStaticText(QPointF(0, at.y()), lead_);
     for (const QGlyphRun& glyphs : rest_.runs) painter.drawGlyphRun(at, glyphs);
