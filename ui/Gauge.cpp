@@ -95,11 +95,16 @@ void Gauge::paintEvent(QPaintEvent* event) {
     const QRect bar(inner.topLeft(), QSize(filledWidth(), inner.height()));
     const QRect painted = event->rect();
     // The border as a filled rectangle under the inside: a stroked one costs
-    // the rasteriser many times more.
+    // the rasteriser many times more. What an opaque colour covers within
+    // the repainted part is left out: a step that grows the bar fills bar
+    // only.
     const QColor base = palette().color(QPalette::Base);
-    if (!inner.contains(painted) || base.alpha() != 255) painter.fillRect(rect(), palette().color(QPalette::Mid));
-    painter.fillRect(inner, base);
-    painter.fillRect(bar, palette().color(QPalette::Highlight));
+    const QColor highlight = palette().color(QPalette::Highlight);
+    const bool underTheBar = bar.contains(painted) && highlight.alpha() == 255;
+    if (!underTheBar && (!inner.contains(painted) || base.alpha() != 255))
+        painter.fillRect(rect(), palette().color(QPalette::Mid));
+    if (!underTheBar) painter.fillRect(inner, base);
+    painter.fillRect(bar, highlight);
     // The percentage reads in the window's text colour, and over the bar in
     // the highlighted text colour; a repaint that misses it leaves it be.
     const QRect textArea = preparePercent();
