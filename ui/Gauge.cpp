@@ -83,7 +83,8 @@ QRect Gauge::preparePercent() {
                           inner.top() + (inner.height() - size.height()) / 2);
         // The glyphs' own extent, as they may reach past the laid-out box;
         // a pixel more either way for the antialiasing.
-        const QRectF ink = QFontMetricsF(font()).boundingRect(shown).translated(0, QFontMetricsF(font()).ascent());
+        const QFontMetricsF metrics(font());
+        const QRectF ink = metrics.boundingRect(shown).translated(0, metrics.ascent());
         textArea_ = ink.united(QRectF(QPointF(0, 0), size)).translated(textAt_).toAlignedRect().adjusted(-1, -1, 1, 1);
     }
     return textArea_;
@@ -96,8 +97,8 @@ void Gauge::paintEvent(QPaintEvent* event) {
     const QRect painted = event->rect();
     // The border as a filled rectangle under the inside: a stroked one costs
     // the rasteriser many times more. What an opaque colour covers within
-    // the repainted part is left out: a step that grows the bar fills bar
-    // only.
+    // the repainted part is not filled first: a step that grows the bar
+    // fills only the bar's new columns.
     const QColor base = palette().color(QPalette::Base);
     const QColor highlight = palette().color(QPalette::Highlight);
     const bool underTheBar = bar.contains(painted) && highlight.alpha() == 255;

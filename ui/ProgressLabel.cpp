@@ -10,6 +10,7 @@
 #include <QtMath>
 #include <algorithm>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace ui {
@@ -28,7 +29,7 @@ void ProgressLabel::setText(const QString& text) {
     const QRect before = geometry();
     const QString leadBefore = lead_.text();
     const qreal topBefore = textTop();
-    const Line restBefore = rest_;
+    const Line restBefore = std::move(rest_);  // laid out anew below
     {
         // QLabel marks all of itself for painting on every new text; what
         // changed is repainted below instead. The previous state is put
