@@ -8,8 +8,8 @@ namespace ui {
 // The progress gauge: a flat bar in the palette's highlight colour on its
 // base colour, inside a single-line border, with the percentage in the
 // middle. A run steps it once per row, so a step costs little: it repaints,
-// at once, only when the drawn bar or the percentage changes, and painting
-// is two filled rectangles, a border and a short text.
+// at once, only the columns the bar's end moved across and the percentage
+// when it changes, and painting is filled rectangles and a short text.
 class Gauge : public QWidget {
     Q_OBJECT
 public:
@@ -34,15 +34,20 @@ protected:
 private:
     int percent() const;
     int filledWidth() const;
+    // Lays the percentage out when it changed; where its pixels may lie.
+    QRect preparePercent();
 
     int minimum_ = 0;
     int maximum_ = 100;
     int value_ = 0;
     int shownWidth_ = -1;  // what the screen shows
     int shownPercent_ = -1;
+    QRect shownTextArea_;
     // The percentage laid out once per change, not once per paint: a step
     // that moves the bar keeps the text.
     QStaticText percentText_;
+    QPointF textAt_;
+    QRect textArea_;
 };
 
 }  // namespace ui

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QGlyphRun>
 #include <QLabel>
+#include <QList>
 #include <QStaticText>
+#include <optional>
+#include <vector>
 
 namespace ui {
 
@@ -9,8 +13,10 @@ namespace ui {
 // as its text like an auto-sized label. A run's texts are a fixed lead
 // ("Integrando Documento: ") and the row's key: the lead is laid out once,
 // the key once per change, for the width and the painting alike. The label
-// paints its own background: a change repaints the label alone, plus the
-// window under the part it gives up when the text gets shorter.
+// paints its own background: a new key repaints the label from the first
+// glyph that changed (keys that count up change at their end), a new lead
+// the whole label, plus the window under the part it gives up when the text
+// gets shorter.
 class ProgressLabel : public QLabel {
     Q_OBJECT
 public:
@@ -25,13 +31,37 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Text laid out on one line, as a static text lays it out: its glyphs,
+    // where they go, and the line's size.
+    struct Line {
+        struct Glyph {
+            quint32 index;
+            QPointF position;
+            qreal inkLeft;  // where its pixels may start
+            qsizetype run;
+        };
+        QString text;
+        QList<QGlyphRun> runs;
+        std::vector<Glyph> glyphs;
+        QSizeF size;
+    };
+    static Line layOutLine(const QString& text, const QFont& font);
+    // Where the pixels of the glyphs from the first one that differs
+    // between the lines may start, in either; none when all are alike.
+    static std::optional<qreal> firstChange(const Line& before, const Line& after);
+
     void layOut();
     void prepareText();
+    // Left and vertically centred, where a label draws its text.
+    qreal textTop() const;
 
     // The text up to its last blank, and the rest, drawn after it.
     QStaticText lead_;
-    QStaticText rest_;
+    Line rest_;
     qreal leadAdvance_ = 0;
+    // Where the pixels of the lead may lie.
+    qreal leadInkLeft_ = 0;
+    qreal leadInkRight_ = 0;
 };
 
 }  // namespace ui

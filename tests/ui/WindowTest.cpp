@@ -451,22 +451,36 @@ private slots:
     }
 
     // The progress label is as wide as its text, and the screen shows a new
-    // text at once (no event processed) with nothing left of a longer one.
+    // text at once (no event processed) with nothing left of a longer one:
+    // whatever part of the label a change repaints, the screen holds what a
+    // whole new painting of the label draws.
     void progressLabelFollowsItsText() {
         WindowHarness form;
         QVERIFY(form.showActive());
-        const auto shown = [&] { return form.window->screen()->grabWindow(form.window->winId(), 27, 473, 200, 13); };
-        const QImage blank = shown().toImage();
+        const auto shown = [&] {
+            return form.window->screen()
+                ->grabWindow(form.window->winId(), 27, 473, 200, 13)
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        const QImage blank = shown();
         QLabel autoSized;
         autoSized.setFont(form.lblProgresso()->font());
-        for (const char* text : {"Integrando Documento: 7", "Integrando Movimento: 123456", "Processando...", ""}) {
+        for (const char* text :
+             {"Integrando Documento: 7", "Integrando Documento: 8", "Integrando Documento: 1WW",
+              "Integrando Documento: jj", "Integrando Documento: 1WWW", "Integrando Movimento: 123456",
+              "Integrando Movimento: 654321", "Processando...", ""}) {
             form.window->setProgressText(text);
             autoSized.setText(QString::fromUtf8(text));
             const int width = *text ? autoSized.sizeHint().width() : 0;
             QCOMPARE(form.lblProgresso()->geometry(), QRect(27, 473, width, 13));
-            const QImage now = shown().toImage();
+            const QImage now = shown();
             QCOMPARE(now.copy(width, 0, 200 - width, 13), blank.copy(width, 0, 200 - width, 13));
             QCOMPARE(now == blank, !*text);
+            if (*text)
+                QVERIFY2(now.copy(0, 0, width, 13) ==
+                             form.lblProgresso()->grab().toImage().convertToFormat(QImage::Format_RGB32),
+                         text);
         }
     }
 
@@ -499,6 +513,29 @@ private slots:
             const int edge = 1 + 450 * step / 4;  // right of the bar, inside the border
             QCOMPARE(shown(edge - 1), kRest.rgb());
             QCOMPARE(shown(edge), step < 4 ? qRgb(255, 255, 255) : form.barra()->palette().color(QPalette::Mid).rgb());
+        }
+        // Steps of less than a pixel, of many, and the percentage changing
+        // with the bar's end under it or away from it, or going back to 0%:
+        // whatever part a change repaints, the screen holds what a whole new
+        // painting draws.
+        const auto showsWholePainting = [&] {
+            const auto pixels = [](const QPixmap& picture) {
+                return picture.toImage().convertToFormat(QImage::Format_RGB32);
+            };
+            return pixels(form.window->screen()->grabWindow(form.window->winId(), 27, 492, 452, 19)) ==
+                   pixels(form.barra()->grab());
+        };
+        // From 10% back to 0% the bar's end stays far from the percentage.
+        for (const auto& [maximum, steps] : {std::pair(7, 7), std::pair(900, 900), std::pair(10, 1)}) {
+            form.window->setGaugeMaximum(maximum);
+            for (int step = 1; step <= steps; ++step) {
+                form.window->stepGauge();
+                if (!showsWholePainting())
+                    QFAIL(qPrintable(
+                        QStringLiteral("step %1 of %2: %3").arg(step).arg(maximum).arg(form.barra()->text())));
+            }
+            form.window->resetGauge();
+            QVERIFY(showsWholePainting());
         }
     }
 
