@@ -5,6 +5,7 @@
 
 #include "db/Connection.h"
 #include "db/LocalFile.h"
+#include "db/Query.h"
 #include "db/Statement.h"
 #include "transfer/BlockWrites.h"
 #include "transfer/Tables.h"
@@ -37,6 +38,9 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
     };
     // Kept for the run when the jobs share them: prepared at first use.
     db::Statement docuRecCentral, moviRecCentral;
+    // And the branch selects, kept prepared while entries one after
+    // another read the same branch attachment.
+    db::Query docuRecBranch, moviRecBranch;
     // With them their blocks, prepared once and their table's layout read
     // once; each job counts its executions into its own tally.
     int uncounted = 0;
@@ -66,15 +70,20 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
             decltype(&ConverteDocuRec) job;
             db::Statement* centralStatement;
             BlockWrites* blocks;
-        } jobs[] = {{&ConverteDocuRec, &docuRecCentral, &docuRecBlocks},
-                    {&ConverteMoviRec, &moviRecCentral, &moviRecBlocks}};
-        for (const auto& [job, centralStatement, blocks] : jobs) {
+            db::Query* branchSelect;
+        } jobs[] = {{&ConverteDocuRec, &docuRecCentral, &docuRecBlocks, &docuRecBranch},
+                    {&ConverteMoviRec, &moviRecCentral, &moviRecBlocks, &moviRecBranch}};
+        for (const auto& [job, centralStatement, blocks, branchSelect] : jobs) {
             JobOptions jobOptions{options.commit, options.countInDatabase};
             jobOptions.inlineShortBlobs = options.inlineShortBlobs;
             if (options.shareAcrossJobs) {
-                jobOptions.keepBranchAttachment = centralStatement != jobs[0].centralStatement;
+                // The entry's first job may find the attachment of an
+                // earlier entry that named the same branch string.
+                jobOptions.keepBranchAttachment = true;
+                jobOptions.keptAttachmentMayBeStale = centralStatement == jobs[0].centralStatement;
                 jobOptions.central = centralStatement;
                 jobOptions.blocks = blocks;
+                jobOptions.branchSelect = branchSelect;
             }
             const JobResult result = job(connections, banco, empresa, view, messages, jobOptions);
             if (result.branchIsCentral) {
