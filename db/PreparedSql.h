@@ -1,14 +1,15 @@
 #pragma once
 
-#include "db/ParameterSet.h"
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "db/ParameterSet.h"
+
 namespace Firebird {
 class IMessageMetadata;
 class IStatement;
+class ITransaction;
 }  // namespace Firebird
 
 namespace db {
@@ -38,8 +39,10 @@ public:
 
 protected:
     // The prepared statement, prepared now if the text changed or the
-    // connection was re-attached since.
-    Firebird::IStatement* prepared();
+    // connection was re-attached since. Prepared in `transaction` when
+    // given (the one it is about to run in), which over a server saves
+    // starting and committing one for the prepare alone.
+    Firebird::IStatement* prepared(Firebird::ITransaction* transaction = nullptr);
     void freePrepared();
     // Described metadata of the prepared statement, owned here.
     Firebird::IMessageMetadata* inputMetadata() const { return inputMetadata_; }

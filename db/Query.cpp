@@ -135,8 +135,14 @@ void Query::describeFields() {
 
 void Query::open() {
     close();
-    IStatement* statement = prepared();
     transaction_ = std::make_unique<Transaction>(connection());
+    IStatement* statement = nullptr;
+    try {
+        statement = prepared(transaction_->handle());
+    } catch (...) {
+        transaction_.reset();
+        throw;
+    }
     ParameterSet& values = parameters();
     values.buildMessage(inputMetadata(), connection().attachment(), transaction_->handle());
     try {
