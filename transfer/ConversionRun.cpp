@@ -76,6 +76,7 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
         for (const auto& [job, centralStatement, blocks, branchSelect] : jobs) {
             JobOptions jobOptions{options.commit, options.countInDatabase};
             jobOptions.inlineShortBlobs = options.inlineShortBlobs;
+            jobOptions.readAheadRows = options.readAheadRows;
             if (options.shareAcrossJobs) {
                 // The entry's first job may find the attachment of an
                 // earlier entry that named the same branch string.

@@ -60,6 +60,8 @@ struct RunOptions {
     bool shareAcrossJobs = false;
     // See JobOptions: short blobs read with their rows.
     bool inlineShortBlobs = false;
+    // See JobOptions: branch rows read ahead of the central writes.
+    int readAheadRows = 0;
 };
 
 // For every entry in list order: the document job, then the movement job.

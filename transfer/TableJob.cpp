@@ -122,7 +122,7 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
             if (options.countInDatabase && view.showsRowCount())
                 attempt([&] { rowTotal = countRows(connections.branch, profile, pEmpresa); });
             copyRows(central, branch, profile, view, options.commit, result.tally, rowTotal,
-                     options.central ? options.blocks : nullptr);
+                     options.central ? options.blocks : nullptr, options.readAheadRows);
         }
     } catch (const CentralConnectionLost& failure) {
         throw ConversionError(

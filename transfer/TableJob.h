@@ -71,6 +71,9 @@ struct JobOptions {
     // branch attachment prepare it once (only the company code changes);
     // null: a query of the job's own.
     db::Query* branchSelect = nullptr;
+    // Branch rows read on a thread of their own, at most this many ahead
+    // of the central writes (see copyRows); 0: read between the writes.
+    int readAheadRows = 0;
 };
 
 // Attaches the branch connection to the entry's file, selects the profile's

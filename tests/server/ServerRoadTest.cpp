@@ -547,6 +547,7 @@ TEST_F(ServerRoad, EntriesOfOneServerBranchShareItsAttachmentAndWriteWhatSeparat
     transfer::RunOptions runnersWay;
     runnersWay.countInDatabase = runnersWay.shareAcrossJobs = runnersWay.inlineShortBlobs = true;
     runnersWay.commit.rowsPerCommit = 10000;
+    runnersWay.readAheadRows = 3;
     const struct {
         const char* name;
         std::vector<std::pair<std::string, std::string>> entries;
