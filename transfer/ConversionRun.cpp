@@ -1,5 +1,6 @@
 #include "transfer/ConversionRun.h"
 
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -41,6 +42,9 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
     // And the branch selects, kept prepared while entries one after
     // another read the same branch attachment.
     db::Query docuRecBranch, moviRecBranch;
+    // The entry before in this run: an attachment left by another run may
+    // have been made with other settings, and is not taken.
+    std::optional<std::string> previousBanco;
     // With them their blocks, prepared once and their table's layout read
     // once; each job counts its executions into its own tally.
     int uncounted = 0;
@@ -55,6 +59,8 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
         // even if the entry is removed from the list meanwhile.
         const std::string banco = list.banco();
         const std::string empresa = list.empresa();
+        const bool sameBancoAsBefore = previousBanco == banco;
+        previousBanco = banco;
         const auto refuseAsCentral = [&] {
             messages.warning("Erro ao conectar no banco de dados: " + banco + " Motivo: " + kBancoCentralizadorNaLista);
             countUnopened(banco);
@@ -78,10 +84,11 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
             jobOptions.inlineShortBlobs = options.inlineShortBlobs;
             jobOptions.readAheadRows = options.readAheadRows;
             if (options.shareAcrossJobs) {
-                // The entry's first job may find the attachment of an
-                // earlier entry that named the same branch string.
-                jobOptions.keepBranchAttachment = true;
-                jobOptions.keptAttachmentMayBeStale = centralStatement == jobs[0].centralStatement;
+                // The entry's first job may find the attachment of the
+                // entry before, when that named the same branch string.
+                const bool firstJob = centralStatement == jobs[0].centralStatement;
+                jobOptions.keepBranchAttachment = !firstJob || sameBancoAsBefore;
+                jobOptions.keptAttachmentMayBeStale = firstJob;
                 jobOptions.central = centralStatement;
                 jobOptions.blocks = blocks;
                 jobOptions.branchSelect = branchSelect;
