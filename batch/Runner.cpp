@@ -85,6 +85,7 @@ std::optional<FailedJob> convertEntries(transfer::Connections connections, trans
         // The next rows arrive while the central writes these: a few
         // fetches' worth in flight.
         options.readAheadRows = 512;
+        options.shareBranchReads = true;
         transfer::runConversion(connections, list, terminal, terminal, options, summary);
     } catch (const std::exception& failure) {
         const Terminal::Job& job = terminal.currentJob();

@@ -21,6 +21,23 @@ bool isCentralFile(const Connections& connections, const std::string& banco) {
     return db::sameLocalFile(banco, connections.central.attachedDatabase());
 }
 
+// The branch selects share a transaction for as long as the run lasts,
+// however it ends.
+class SharedBranchReads {
+public:
+    SharedBranchReads(db::Connection& branch, bool share) : branch_(share ? &branch : nullptr) {
+        if (branch_) branch_->setSharedReads(true);
+    }
+    ~SharedBranchReads() {
+        if (branch_) branch_->setSharedReads(false);
+    }
+    SharedBranchReads(const SharedBranchReads&) = delete;
+    SharedBranchReads& operator=(const SharedBranchReads&) = delete;
+
+private:
+    db::Connection* branch_;
+};
+
 }  // namespace
 
 RunSummary runConversion(Connections connections, BranchList& list, ProgressView& view, UserMessages& messages,
@@ -42,6 +59,7 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
     // And the branch selects, kept prepared while entries one after
     // another read the same branch attachment.
     db::Query docuRecBranch, moviRecBranch;
+    const SharedBranchReads sharedReads(connections.branch, options.shareBranchReads);
     // The entry before in this run: an attachment left by another run may
     // have been made with other settings, and is not taken.
     std::optional<std::string> previousBanco;

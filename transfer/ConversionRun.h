@@ -62,6 +62,9 @@ struct RunOptions {
     bool inlineShortBlobs = false;
     // See JobOptions: branch rows read ahead of the central writes.
     int readAheadRows = 0;
+    // The branch selects of the run read in one transaction per branch
+    // attachment (db::Connection::setSharedReads) instead of one each.
+    bool shareBranchReads = false;
 };
 
 // For every entry in list order: the document job, then the movement job.

@@ -171,6 +171,7 @@ TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
     shared.commit.serverCommitsEachRow = true;
     // Rows read on their own thread, two at most ahead of the writes.
     shared.readAheadRows = 2;
+    shared.shareBranchReads = true;
     const Way runner = runWay(shared, "lote");
 
     ASSERT_EQ(window.summary.writtenRows, 9);

@@ -548,6 +548,7 @@ TEST_F(ServerRoad, EntriesOfOneServerBranchShareItsAttachmentAndWriteWhatSeparat
     runnersWay.countInDatabase = runnersWay.shareAcrossJobs = runnersWay.inlineShortBlobs = true;
     runnersWay.commit.rowsPerCommit = 10000;
     runnersWay.readAheadRows = 3;
+    runnersWay.shareBranchReads = true;
     const struct {
         const char* name;
         std::vector<std::pair<std::string, std::string>> entries;
