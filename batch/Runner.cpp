@@ -82,6 +82,10 @@ std::optional<FailedJob> convertEntries(transfer::Connections connections, trans
         options.countInDatabase = true;
         options.shareAcrossJobs = true;
         options.inlineShortBlobs = true;
+        // The next rows arrive while the central writes these: a few
+        // fetches' worth in flight.
+        options.readAheadRows = 512;
+        options.shareBranchReads = true;
         transfer::runConversion(connections, list, terminal, terminal, options, summary);
     } catch (const std::exception& failure) {
         const Terminal::Job& job = terminal.currentJob();

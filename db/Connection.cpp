@@ -9,6 +9,7 @@
 #include "db/FirebirdClient.h"
 #include "db/LocalFile.h"
 #include "db/Query.h"
+#include "db/Transaction.h"
 
 namespace db {
 
@@ -117,8 +118,31 @@ void Connection::open() {
     ++attachmentSerial_;
 }
 
+void Connection::setSharedReads(bool share) {
+    sharedReads_ = share;
+    if (!share) endSharedRead();
+}
+
+Transaction* Connection::sharedReadTransaction() {
+    if (!sharedReads_) return nullptr;
+    if (!sharedRead_) sharedRead_ = std::make_unique<Transaction>(*this);
+    return sharedRead_.get();
+}
+
+// It only read: a commit that fails (the attachment is gone) loses nothing,
+// and the handle is let go either way.
+void Connection::endSharedRead() noexcept {
+    if (!sharedRead_) return;
+    try {
+        sharedRead_->commit();
+    } catch (const std::exception&) {
+    }
+    sharedRead_.reset();
+}
+
 void Connection::close() {
     if (!attachment_) return;
+    endSharedRead();
     try {
         Call call(*this);
         fb::ThrowingStatus status;
@@ -138,6 +162,7 @@ void Connection::close() {
 }
 
 void Connection::drop() noexcept {
+    endSharedRead();
     if (!attachment_) return;
     {
         Call call(*this);

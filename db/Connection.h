@@ -15,6 +15,7 @@ class ITransaction;
 namespace db {
 
 class CallWatch;
+class Transaction;
 
 // One Firebird connection with the fixed settings of ConnectionParameters.
 // The Database value is the file path; a path without a server prefix is
@@ -82,6 +83,16 @@ public:
     void setWireCompression(bool compress) { wireCompression_ = compress; }
     bool wireCompression() const { return wireCompression_; }
 
+    // Selects on this connection read in one transaction, started at the
+    // first and ended when the attachment goes or sharing ends, instead of
+    // one each: over a slow link that spares each select the start and
+    // commit of its own. Read committed, it sees what a transaction per
+    // select would see. Ending the sharing ends that transaction.
+    void setSharedReads(bool share);
+    // For Query: the shared transaction, started now when there is none;
+    // null when selects do not share one.
+    Transaction* sharedReadTransaction();
+
     // What the server says about the attached database, read once per
     // attachment: one file reached through two strings has one identity.
     struct Identity {
@@ -134,6 +145,10 @@ private:
     mutable std::vector<unsigned char> transactionParameters_;
     mutable std::vector<unsigned char> serverCommitsParameters_;
     std::uint64_t attachmentSerial_ = 0;
+    bool sharedReads_ = false;
+    std::unique_ptr<Transaction> sharedRead_;  // on the current attachment
+
+    void endSharedRead() noexcept;
 };
 
 }  // namespace db

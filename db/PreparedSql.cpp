@@ -57,19 +57,19 @@ void PreparedSql::freePrepared() {
     statement_ = nullptr;
 }
 
-IStatement* PreparedSql::prepared(Transaction* within) {
+IStatement* PreparedSql::prepared(ITransaction* transaction) {
     Connection& target = connection();
     if (statement_ && preparedOnAttachment_ != target.attachmentSerial()) freePrepared();
     if (statement_) return statement_;
     if (sql_.empty()) throw Error("SQL statement is empty");
     std::optional<Transaction> own;
-    if (!within) within = &own.emplace(target);
+    if (!transaction) transaction = own.emplace(target).handle();
     preparedOnAttachment_ = target.attachmentSerial();
     try {
         Connection::Call call(target);
         fb::ThrowingStatus status;
-        statement_ = target.attachment()->prepare(&status, within->handle(), 0, positionalSql_.c_str(),
-                                                  target.dialect(), IStatement::PREPARE_PREFETCH_METADATA);
+        statement_ = target.attachment()->prepare(&status, transaction, 0, positionalSql_.c_str(), target.dialect(),
+                                                  IStatement::PREPARE_PREFETCH_METADATA);
         inputMetadata_ = statement_->getInputMetadata(&status);
         outputMetadata_ = statement_->getOutputMetadata(&status);
     } catch (const FbException& failure) {

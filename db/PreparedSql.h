@@ -9,12 +9,12 @@
 namespace Firebird {
 class IMessageMetadata;
 class IStatement;
+class ITransaction;
 }  // namespace Firebird
 
 namespace db {
 
 class Connection;
-class Transaction;
 
 // What the central statement and the branch query share: the statement
 // text, its named parameters, and a prepared handle that lives until the
@@ -39,9 +39,10 @@ public:
 
 protected:
     // The prepared statement, prepared now if the text changed or the
-    // connection was re-attached since: inside `within` when given (one
-    // round trip), else in a transaction of its own.
-    Firebird::IStatement* prepared(Transaction* within = nullptr);
+    // connection was re-attached since. Prepared in `transaction` when
+    // given (the one it is about to run in), which over a server saves
+    // starting and committing one for the prepare alone.
+    Firebird::IStatement* prepared(Firebird::ITransaction* transaction = nullptr);
     void freePrepared();
     // Described metadata of the prepared statement, owned here.
     Firebird::IMessageMetadata* inputMetadata() const { return inputMetadata_; }

@@ -107,6 +107,7 @@ void Query::close() {
         resultSet_ = nullptr;
     }
     transaction_.reset();  // rolls back: nothing was written
+    reading_ = nullptr;
     eof_ = false;
     hadRow_ = false;
     onFirstRow_ = false;
@@ -135,26 +136,27 @@ void Query::describeFields() {
 
 void Query::open() {
     close();
-    // Prepared in the select's own transaction: a far server is not asked
-    // for a transaction of the prepare's own.
-    transaction_ = std::make_unique<Transaction>(connection());
+    reading_ = connection().sharedReadTransaction();
+    if (!reading_) reading_ = (transaction_ = std::make_unique<Transaction>(connection())).get();
     IStatement* statement = nullptr;
     try {
-        statement = prepared(transaction_.get());
+        statement = prepared(reading_->handle());
     } catch (...) {
         transaction_.reset();
+        reading_ = nullptr;
         throw;
     }
     ParameterSet& values = parameters();
-    values.buildMessage(inputMetadata(), connection().attachment(), transaction_->handle());
+    values.buildMessage(inputMetadata(), connection().attachment(), reading_->handle());
     try {
         describeFields();
         Connection::Call call(connection());
         fb::ThrowingStatus status;
-        resultSet_ = statement->openCursor(&status, transaction_->handle(), values.metadata(),
+        resultSet_ = statement->openCursor(&status, reading_->handle(), values.metadata(),
                                            values.metadata() ? values.buffer() : nullptr, outputMetadata(), 0);
     } catch (const FbException& failure) {
         transaction_.reset();
+        reading_ = nullptr;
         fb::rethrowAsError(failure);
     }
     fetch();
@@ -180,8 +182,9 @@ void Query::finish() {
     fb::ThrowingStatus status;
     resultSet_->close(&status);  // releases the interface on success
     resultSet_ = nullptr;
-    transaction_->commit();
+    if (transaction_) transaction_->commit();
     transaction_.reset();
+    reading_ = nullptr;
 }
 
 void Query::first() {
@@ -236,7 +239,7 @@ std::string Query::readBlob(const Field& f) const {
     try {
         Connection::Call call(connection());
         fb::ThrowingStatus status;
-        IBlob* blob = connection().attachment()->openBlob(&status, transaction_->handle(), &id, 0, nullptr);
+        IBlob* blob = connection().attachment()->openBlob(&status, reading_->handle(), &id, 0, nullptr);
         try {
             char segment[32 * 1024];
             for (;;) {

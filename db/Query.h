@@ -79,7 +79,8 @@ private:
 
     std::vector<Field> fields_;
     std::vector<unsigned char> row_;
-    std::unique_ptr<Transaction> transaction_;
+    std::unique_ptr<Transaction> transaction_;  // the query's own, when its connection shares none
+    Transaction* reading_ = nullptr;            // the one the open result reads in
     Firebird::IResultSet* resultSet_ = nullptr;
     bool eof_ = false;
     bool hadRow_ = false;

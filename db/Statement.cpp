@@ -15,14 +15,14 @@ void Statement::execute() {
 }
 
 void Statement::execute(Transaction& transaction) {
-    IStatement* statement = prepared();
+    IStatement* statement = prepared(transaction.handle());
     ParameterSet& values = parameters();
     values.buildMessage(inputMetadata(), connection().attachment(), transaction.handle());
     try {
         Connection::Call call(connection());
         fb::ThrowingStatus status;
-        statement->execute(&status, transaction.handle(), values.metadata(), values.metadata() ? values.buffer() : nullptr,
-                           nullptr, nullptr);
+        statement->execute(&status, transaction.handle(), values.metadata(),
+                           values.metadata() ? values.buffer() : nullptr, nullptr, nullptr);
     } catch (const FbException& failure) {
         fb::rethrowAsError(failure);
     }

@@ -1,10 +1,12 @@
 #include "transfer/ConversionRun.h"
 
+#include <optional>
 #include <set>
 #include <utility>
 
 #include "db/Connection.h"
 #include "db/LocalFile.h"
+#include "db/Query.h"
 #include "db/Statement.h"
 #include "transfer/BlockWrites.h"
 #include "transfer/Tables.h"
@@ -18,6 +20,23 @@ namespace {
 bool isCentralFile(const Connections& connections, const std::string& banco) {
     return db::sameLocalFile(banco, connections.central.attachedDatabase());
 }
+
+// The branch selects share a transaction for as long as the run lasts,
+// however it ends.
+class SharedBranchReads {
+public:
+    SharedBranchReads(db::Connection& branch, bool share) : branch_(share ? &branch : nullptr) {
+        if (branch_) branch_->setSharedReads(true);
+    }
+    ~SharedBranchReads() {
+        if (branch_) branch_->setSharedReads(false);
+    }
+    SharedBranchReads(const SharedBranchReads&) = delete;
+    SharedBranchReads& operator=(const SharedBranchReads&) = delete;
+
+private:
+    db::Connection* branch_;
+};
 
 }  // namespace
 
@@ -37,6 +56,13 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
     };
     // Kept for the run when the jobs share them: prepared at first use.
     db::Statement docuRecCentral, moviRecCentral;
+    // And the branch selects, kept prepared while entries one after
+    // another read the same branch attachment.
+    db::Query docuRecBranch, moviRecBranch;
+    const SharedBranchReads sharedReads(connections.branch, options.shareBranchReads);
+    // The entry before in this run: an attachment left by another run may
+    // have been made with other settings, and is not taken.
+    std::optional<std::string> previousBanco;
     // With them their blocks, prepared once and their table's layout read
     // once; each job counts its executions into its own tally.
     int uncounted = 0;
@@ -51,6 +77,8 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
         // even if the entry is removed from the list meanwhile.
         const std::string banco = list.banco();
         const std::string empresa = list.empresa();
+        const bool sameBancoAsBefore = previousBanco == banco;
+        previousBanco = banco;
         const auto refuseAsCentral = [&] {
             messages.warning("Erro ao conectar no banco de dados: " + banco + " Motivo: " + kBancoCentralizadorNaLista);
             countUnopened(banco);
@@ -66,15 +94,22 @@ void runConversion(Connections connections, BranchList& list, ProgressView& view
             decltype(&ConverteDocuRec) job;
             db::Statement* centralStatement;
             BlockWrites* blocks;
-        } jobs[] = {{&ConverteDocuRec, &docuRecCentral, &docuRecBlocks},
-                    {&ConverteMoviRec, &moviRecCentral, &moviRecBlocks}};
-        for (const auto& [job, centralStatement, blocks] : jobs) {
+            db::Query* branchSelect;
+        } jobs[] = {{&ConverteDocuRec, &docuRecCentral, &docuRecBlocks, &docuRecBranch},
+                    {&ConverteMoviRec, &moviRecCentral, &moviRecBlocks, &moviRecBranch}};
+        for (const auto& [job, centralStatement, blocks, branchSelect] : jobs) {
             JobOptions jobOptions{options.commit, options.countInDatabase};
             jobOptions.inlineShortBlobs = options.inlineShortBlobs;
+            jobOptions.readAheadRows = options.readAheadRows;
             if (options.shareAcrossJobs) {
-                jobOptions.keepBranchAttachment = centralStatement != jobs[0].centralStatement;
+                // The entry's first job may find the attachment of the
+                // entry before, when that named the same branch string.
+                const bool firstJob = centralStatement == jobs[0].centralStatement;
+                jobOptions.keepBranchAttachment = !firstJob || sameBancoAsBefore;
+                jobOptions.keptAttachmentMayBeStale = firstJob;
                 jobOptions.central = centralStatement;
                 jobOptions.blocks = blocks;
+                jobOptions.branchSelect = branchSelect;
             }
             const JobResult result = job(connections, banco, empresa, view, messages, jobOptions);
             if (result.branchIsCentral) {

@@ -53,11 +53,18 @@ struct RunOptions {
     // See JobOptions: the row total asked of the database.
     bool countInDatabase = false;
     // The entry's second table job uses the branch attachment of its first,
-    // and each table's upsert is prepared once for the whole run (the
+    // and so does an entry that names the branch string of the entry before
+    // it (same connection, same credentials), with the branch selects kept
+    // prepared; each table's upsert is prepared once for the whole run (the
     // window attaches and prepares per job).
     bool shareAcrossJobs = false;
     // See JobOptions: short blobs read with their rows.
     bool inlineShortBlobs = false;
+    // See JobOptions: branch rows read ahead of the central writes.
+    int readAheadRows = 0;
+    // The branch selects of the run read in one transaction per branch
+    // attachment (db::Connection::setSharedReads) instead of one each.
+    bool shareBranchReads = false;
 };
 
 // For every entry in list order: the document job, then the movement job.

@@ -1,8 +1,13 @@
 #include "transfer/RowCopy.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/Error.h"
@@ -133,6 +138,138 @@ void onCentral(Call&& call) {
         throw;
     }
 }
+
+// One branch row as the reading side hands it over: its key as the screen
+// shows it and its values, or why they could not be read.
+struct ReadRow {
+    std::string key;
+    RowValues values;
+    std::optional<std::string> failure;  // the row's own: it is logged and the loop goes on
+    std::exception_ptr ends;             // reading it ended the loop (a lost connection, an unreadable key)
+};
+
+// Reads the branch rows on a thread of its own while the loop writes the
+// ones before them, so that the wait for the next fetch overlaps the
+// central writes. At most `capacity` rows (and about kMaxBytes of their
+// values) wait at a time. Long notes are read from their blobs on that
+// thread too: meanwhile nothing else uses the branch attachment. A failure
+// to move to the next row is handed over after the rows before it.
+class RowReadAhead {
+public:
+    RowReadAhead(db::Query& branch, const ResolvedProfile& resolved, std::size_t capacity)
+        : branch_(branch), resolved_(resolved), capacity_(std::max<std::size_t>(capacity, 1)) {
+        thread_ = std::thread([this] { run(); });
+    }
+
+    ~RowReadAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    RowReadAhead(const RowReadAhead&) = delete;
+    RowReadAhead& operator=(const RowReadAhead&) = delete;
+
+    // The next row; none at the end of the result. Rethrows the failure
+    // that ended the reading once the rows before it are taken.
+    std::optional<ReadRow> next() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !rows_.empty() || ended_; });
+        if (rows_.empty()) {
+            if (failure_) std::rethrow_exception(failure_);
+            return std::nullopt;
+        }
+        ReadRow row = std::move(rows_.front());
+        rows_.pop_front();
+        bytes_ -= sizeOf(row);
+        lock.unlock();
+        changed_.notify_all();
+        return row;
+    }
+
+    // Whether rows follow the ones taken, as the branch tells.
+    bool more() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !rows_.empty() || ended_; });
+        if (rows_.empty() && failure_) std::rethrow_exception(failure_);
+        return !rows_.empty();
+    }
+
+private:
+    static constexpr std::size_t kMaxBytes = 8 * 1024 * 1024;
+
+    static std::size_t sizeOf(const ReadRow& row) {
+        std::size_t size = sizeof row + row.key.size();
+        for (const ColumnValue& value : row.values) size += sizeof value + value.bytes.size();
+        return size;
+    }
+
+    ReadRow readCurrent() {
+        ReadRow row;
+        try {
+            row.key = displayText(branch_.asText(resolved_.keyField()));
+            row.values = readRow(resolved_, branch_);
+        } catch (const std::exception& failure) {
+            if (isConnectionLost(failure)) {
+                row.ends = std::current_exception();
+                return row;
+            }
+            try {
+                row.key = displayText(branch_.asText(resolved_.keyField()));
+                row.failure = failure.what();
+            } catch (...) {
+                row.ends = std::current_exception();
+            }
+        }
+        return row;
+    }
+
+    void run() {
+        std::exception_ptr failure;
+        try {
+            while (!branch_.eof()) {
+                ReadRow row = readCurrent();
+                const bool last = row.ends != nullptr;
+                const std::size_t size = sizeOf(row);
+                {
+                    std::unique_lock lock(mutex_);
+                    changed_.wait(lock, [&] {
+                        return stop_ || rows_.empty() || (rows_.size() < capacity_ && bytes_ + size <= kMaxBytes);
+                    });
+                    if (stop_) return;
+                    rows_.push_back(std::move(row));
+                    bytes_ += size;
+                }
+                changed_.notify_all();
+                if (last) break;
+                branch_.next();
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        {
+            std::lock_guard lock(mutex_);
+            ended_ = true;
+            failure_ = failure;
+        }
+        changed_.notify_all();
+    }
+
+    db::Query& branch_;
+    const ResolvedProfile& resolved_;
+    const std::size_t capacity_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<ReadRow> rows_;
+    std::size_t bytes_ = 0;
+    bool ended_ = false;
+    bool stop_ = false;
+    std::exception_ptr failure_;
+    std::thread thread_;  // last: starts once the rest is in place
+};
 
 // One log line for a row that was not written, in the window's format.
 void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tally, const std::string& key,
@@ -328,7 +465,8 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
 }
 
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
-              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal, BlockWrites* keptBlocks) {
+              const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal, BlockWrites* keptBlocks,
+              int readAheadRows) {
     // A statement kept from an earlier job of the run stays prepared.
     if (central.sql() != profile.upsertSql) {
         central.clearSql();
@@ -349,33 +487,63 @@ void copyRows(db::Statement& central, db::Query& branch, const TableProfile& pro
     CentralWrites writes(central, profile, view, policy, tally, keptBlocks);
     std::optional<ResolvedProfile> resolved;
     try {
-        while (!branch.eof()) {
-            if (!resolved) resolved.emplace(profile, branch, central);
-            ++tally.read;
-            try {
-                view.stepGauge();
-                view.processEvents();
-                const std::string key = displayText(branch.asText(resolved->keyField()));
-                view.setProgressText(profile.progressPrefix + key);
-                if (writes.collectsRows()) {
-                    writes.add(key, readRow(*resolved, branch));
-                } else {
-                    for (const ResolvedColumn& column : resolved->columns()) copyColumn(column, branch, central);
-                    writes.write(key);
+        if (readAheadRows > 0 && !branch.eof()) {
+            resolved.emplace(profile, branch, central);
+            RowReadAhead reader(branch, *resolved, static_cast<std::size_t>(readAheadRows));
+            while (std::optional<ReadRow> row = reader.next()) {
+                ++tally.read;
+                try {
+                    view.stepGauge();
+                    view.processEvents();
+                    if (row->ends) std::rethrow_exception(row->ends);
+                    view.setProgressText(profile.progressPrefix + row->key);
+                    const bool collects = writes.collectsRows();
+                    if (row->failure) {
+                        writes.rowFailed(row->key, *row->failure);
+                    } else if (collects) {
+                        writes.add(row->key, std::move(row->values));
+                    } else {
+                        for (const ColumnValue& value : row->values) setParameter(value, central);
+                        writes.write(row->key);
+                    }
+                } catch (const std::exception& failure) {
+                    if (isConnectionLost(failure) || row->ends) throw;
+                    writes.rowFailed(row->key, failure.what());
                 }
-            } catch (const std::exception& failure) {
-                // A connection that is gone fails every row after it the
-                // same way: that ends the job instead.
-                if (isConnectionLost(failure)) throw;
-                // Reading the key again may itself fail (no key column);
-                // that failure is not a row's and leaves the loop.
-                const std::string key = displayText(branch.asText(resolved->keyField()));
-                writes.rowFailed(key, failure.what());
+                if (view.stopRequested()) {
+                    tally.stopped = reader.more();
+                    break;
+                }
             }
-            branch.next();
-            if (view.stopRequested()) {
-                tally.stopped = !branch.eof();
-                break;
+        } else {
+            while (!branch.eof()) {
+                if (!resolved) resolved.emplace(profile, branch, central);
+                ++tally.read;
+                try {
+                    view.stepGauge();
+                    view.processEvents();
+                    const std::string key = displayText(branch.asText(resolved->keyField()));
+                    view.setProgressText(profile.progressPrefix + key);
+                    if (writes.collectsRows()) {
+                        writes.add(key, readRow(*resolved, branch));
+                    } else {
+                        for (const ResolvedColumn& column : resolved->columns()) copyColumn(column, branch, central);
+                        writes.write(key);
+                    }
+                } catch (const std::exception& failure) {
+                    // A connection that is gone fails every row after it the
+                    // same way: that ends the job instead.
+                    if (isConnectionLost(failure)) throw;
+                    // Reading the key again may itself fail (no key column);
+                    // that failure is not a row's and leaves the loop.
+                    const std::string key = displayText(branch.asText(resolved->keyField()));
+                    writes.rowFailed(key, failure.what());
+                }
+                branch.next();
+                if (view.stopRequested()) {
+                    tally.stopped = !branch.eof();
+                    break;
+                }
             }
         }
     } catch (...) {

@@ -84,9 +84,12 @@ CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile
 // in place of the counting pass. `keptBlocks`, when given, writes the rows
 // of several per commit (made for `central`, the profile and the policy, and
 // kept by the caller across the jobs of a run); else the loop has its own.
+// With `readAheadRows`, the branch rows are read on a thread of their own,
+// at most that many ahead of the rows being written (the branch query is
+// then not to be touched by anyone else until the call returns).
 void copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
               const CommitPolicy& policy, CopyTally& tally, std::optional<int> rowTotal = std::nullopt,
-              BlockWrites* keptBlocks = nullptr);
+              BlockWrites* keptBlocks = nullptr, int readAheadRows = 0);
 
 // Writes rows chosen elsewhere (those that differ from the central rows)
 // exactly as the copy loop writes a branch row: through the profile's

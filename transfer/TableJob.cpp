@@ -31,8 +31,11 @@ private:
 };
 
 void openSelect(db::Query& branch, const std::string& sql, const std::string& empresa) {
-    branch.clearSql();
-    branch.addSql(sql);
+    // A query kept from an earlier job stays prepared.
+    if (branch.sql() != sql) {
+        branch.clearSql();
+        branch.addSql(sql);
+    }
     branch.setText(branch.paramIndex("CodEmpresa"), empresa);
     branch.open();
 }
@@ -75,31 +78,51 @@ JobResult runTableJob(Connections connections, const std::string& pBancoFilial, 
     try {
         db::Statement ownCentral;
         db::Statement& central = options.central ? *options.central : ownCentral;
-        db::Query branch;
-        const bool attached = options.keepBranchAttachment && connections.branch.isAttached() &&
-                              connections.branch.attachedDatabase() == pBancoFilial;
-        if (!attached && !ConectaBancoFilial(connections.branch, pBancoFilial, messages, &result.branchUnanswered))
-            return result;
+        db::Query ownBranch;
+        db::Query& branch = options.branchSelect ? *options.branchSelect : ownBranch;
+        const bool kept = options.keepBranchAttachment && connections.branch.isAttached() &&
+                          connections.branch.attachedDatabase() == pBancoFilial;
         // Another string for the central file, through a server: what the
         // two servers say about their files tells.
-        if (connections.branch.identity() == connections.central.identity()) {
+        const auto branchIsCentral = [&] {
+            if (connections.branch.identity() != connections.central.identity()) return false;
             connections.branch.drop();
             result.branchIsCentral = true;
+            return true;
+        };
+        if (!kept && !ConectaBancoFilial(connections.branch, pBancoFilial, messages, &result.branchUnanswered))
             return result;
-        }
+        if (branchIsCentral()) return result;
         result.branchOpened = true;
         // Attaching again would give up what the statement has prepared.
         if (!central.isAttached() || &central.connection() != &connections.central) central.attach(connections.central);
-        branch.attach(connections.branch);
-        if (!options.inlineShortBlobs || profile.inlineSelectSql.empty() ||
-            !attempt([&] { openSelect(branch, profile.inlineSelectSql, pEmpresa); }))
-            openSelect(branch, profile.selectSql, pEmpresa);
+        if (!branch.isAttached() || &branch.connection() != &connections.branch) branch.attach(connections.branch);
+        const auto openBranchSelect = [&] {
+            if (!options.inlineShortBlobs || profile.inlineSelectSql.empty() ||
+                !attempt([&] { openSelect(branch, profile.inlineSelectSql, pEmpresa); }))
+                openSelect(branch, profile.selectSql, pEmpresa);
+        };
+        if (kept && options.keptAttachmentMayBeStale) {
+            try {
+                openBranchSelect();
+            } catch (const db::Error& lost) {
+                if (!lost.connectionLost()) throw;
+                result.branchOpened = false;
+                if (!ConectaBancoFilial(connections.branch, pBancoFilial, messages, &result.branchUnanswered))
+                    return result;
+                if (branchIsCentral()) return result;
+                result.branchOpened = true;
+                openBranchSelect();
+            }
+        } else {
+            openBranchSelect();
+        }
         if (!branch.isEmpty()) {
             std::optional<int> rowTotal;
             if (options.countInDatabase && view.showsRowCount())
                 attempt([&] { rowTotal = countRows(connections.branch, profile, pEmpresa); });
             copyRows(central, branch, profile, view, options.commit, result.tally, rowTotal,
-                     options.central ? options.blocks : nullptr);
+                     options.central ? options.blocks : nullptr, options.readAheadRows);
         }
     } catch (const CentralConnectionLost& failure) {
         throw ConversionError(

@@ -9,6 +9,7 @@
 
 namespace db {
 class Connection;
+class Query;
 class Statement;
 }  // namespace db
 
@@ -54,6 +55,10 @@ struct JobOptions {
     // A branch connection already attached to the job's file is used as it
     // is: the entry's second table needs no attach of its own.
     bool keepBranchAttachment = false;
+    // The attachment kept may be an earlier entry's, and may have died
+    // since: found lost before the job reads a row, it is attached afresh,
+    // and a failure to attach is told as the entry's, as without keeping it.
+    bool keptAttachmentMayBeStale = false;
     // Short blobs arrive with their rows (the profile's inlineSelectSql).
     bool inlineShortBlobs = false;
     // The upsert to run, kept by the caller so that it is prepared once per
@@ -62,6 +67,13 @@ struct JobOptions {
     // The block writer for `central`, kept with it for the run so that its
     // blocks are prepared once; null: the job's own.
     BlockWrites* blocks = nullptr;
+    // The branch select, kept by the caller so that entries reading one
+    // branch attachment prepare it once (only the company code changes);
+    // null: a query of the job's own.
+    db::Query* branchSelect = nullptr;
+    // Branch rows read on a thread of their own, at most this many ahead
+    // of the central writes (see copyRows); 0: read between the writes.
+    int readAheadRows = 0;
 };
 
 // Attaches the branch connection to the entry's file, selects the profile's

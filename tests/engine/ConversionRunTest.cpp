@@ -169,6 +169,9 @@ TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
     transfer::RunOptions shared;
     shared.countInDatabase = shared.shareAcrossJobs = shared.inlineShortBlobs = true;
     shared.commit.serverCommitsEachRow = true;
+    // Rows read on their own thread, two at most ahead of the writes.
+    shared.readAheadRows = 2;
+    shared.shareBranchReads = true;
     const Way runner = runWay(shared, "lote");
 
     ASSERT_EQ(window.summary.writtenRows, 9);
@@ -193,15 +196,22 @@ TEST_F(ConversionRun, SharedAttachmentAndDatabaseCountEndAsTheWindowsWayDoes) {
 
 TEST_F(ConversionRun, ClosingTheWindowStopsBetweenRows) {
     // Row by row, and with rows waiting for a block and a commit: the stop
-    // writes and commits what was read.
-    for (const transfer::CommitPolicy policy : {transfer::CommitPolicy{1, 0}, transfer::CommitPolicy{10000, 4}}) {
-        SCOPED_TRACE(policy.rowsPerCommit);
+    // writes and commits what was read; so it does with the rows read ahead
+    // of the writes, and the rows read but not reached are not written.
+    const std::pair<transfer::CommitPolicy, int> ways[] = {{transfer::CommitPolicy{1, 0}, 0},
+                                                           {transfer::CommitPolicy{10000, 4}, 0},
+                                                           {transfer::CommitPolicy{1, 0}, 1},
+                                                           {transfer::CommitPolicy{10000, 4}, 3}};
+    for (const auto& [policy, readAheadRows] : ways) {
+        SCOPED_TRACE(std::to_string(policy.rowsPerCommit) + " per commit, read ahead " + std::to_string(readAheadRows));
+        transfer::RunOptions options{policy};
+        options.readAheadRows = readAheadRows;
         testsupport::execute(centralPath, "DELETE FROM DOCUREC");
         testsupport::execute(centralPath, "DELETE FROM MOVIREC");
         view = {};
         testsupport::EntryList list({{branchPath, "01"}, {secondBranch, "02"}});
         view.stop = [&] { return view.rowLabels().size() >= 2; };
-        const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view, {policy});
+        const transfer::RunSummary summary = transfer::runConversion(connections(), list, view, view, options);
         EXPECT_TRUE(summary.stopped);
         EXPECT_FALSE(summary.clean());
         // The document, then the first movement; nothing after.

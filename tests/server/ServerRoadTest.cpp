@@ -13,6 +13,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -82,9 +83,13 @@ public:
     void resetGauge() override {}
     void processEvents() override {}
     void appendLog(const std::string& line) override { log.push_back(line); }
+    void tableJobStarting(const std::string& banco, const std::string& empresa, const std::string& table) override {
+        if (onJob) onJob(banco, empresa, table);
+    }
 
     std::vector<std::string> log;
     std::function<void()> onRow;
+    std::function<void(const std::string&, const std::string&, const std::string&)> onJob;
 };
 
 class RecordingMessages : public transfer::UserMessages {
@@ -506,6 +511,106 @@ TEST_F(ServerRoad, NotesOfEveryLengthCrossACompressedOrPlainWireByteForByte) {
             EXPECT_EQ(copied->size(), bytes.value_or("").size());
             EXPECT_TRUE(*copied == bytes.value_or(""));
         }
+    }
+}
+
+// A branch on the server listed under several codes, one entry after
+// another: the runner reads them through one attachment and selects
+// prepared once, and writes what separate attachments per job (the
+// window's way, into a local central) write, byte for byte, with the same
+// warnings. An attachment killed between entries is attached afresh.
+TEST_F(ServerRoad, EntriesOfOneServerBranchShareItsAttachmentAndWriteWhatSeparateJobsWrite) {
+    const std::string remote = "localhost/" + serverPort() + ":" + dir_.file("central") + "/filial-remota.fb";
+    testsupport::createBranchDatabase(remote);
+    std::string longNote;
+    for (int i = 0; longNote.size() < 40000; ++i) longNote += static_cast<char>(1 + i % 255);
+    std::vector<testsupport::Row> documents, movements;
+    for (const std::string code : {"01", "02"})
+        for (int i = 0; i < 30; ++i) {
+            const std::string key = "R" + code + "-" + std::to_string(i);
+            documents.push_back(
+                testsupport::documentRow(code, key).setBlob("ANOTACOES", i % 10 == 0 ? longNote : "nota \xE7" + key));
+            movements.push_back(testsupport::movementRow(code, key, "1"));
+            movements.push_back(testsupport::movementRow(code, key, "2"));
+        }
+    testsupport::insertRows(remote, "DOCUREC", documents);
+    testsupport::insertRows(remote, "MOVIREC", movements);
+    testsupport::insertRows(branchA_, "DOCUREC", {testsupport::documentRow("01", "A-1")});
+    const std::string missing = dir_.file("nao-existe.fb");
+    // Ends the program's attachment to the remote branch, seen from another.
+    const auto killBranchAttachment = [&] {
+        testsupport::execute(remote,
+                             "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+                             "AND MON$SYSTEM_FLAG = 0");
+    };
+
+    transfer::RunOptions runnersWay;
+    runnersWay.countInDatabase = runnersWay.shareAcrossJobs = runnersWay.inlineShortBlobs = true;
+    runnersWay.commit.rowsPerCommit = 10000;
+    runnersWay.readAheadRows = 3;
+    runnersWay.shareBranchReads = true;
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> entries;
+        bool killBeforeSecondEntry;
+        std::uint64_t runnerAttaches;
+    } cases[] = {
+        {"two codes", {{remote, "01"}, {remote, "02"}}, false, 1},
+        {"a code again and one with no rows",
+         {{remote, "02"}, {remote, "01"}, {remote, "02"}, {remote, "09"}},
+         false,
+         1},
+        {"another branch between", {{remote, "01"}, {branchA_, "01"}, {remote, "02"}}, false, 3},
+        {"a missing branch twice", {{missing, "01"}, {missing, "02"}, {remote, "01"}, {remote, "02"}}, false, 1},
+        {"attachment killed between entries", {{remote, "01"}, {remote, "02"}}, true, 2},
+    };
+    const auto tableRows = [](const std::string& path) {
+        std::vector<testsupport::Rows> tables;
+        for (const auto& [table, columns] : {std::pair{"DOCUREC", testsupport::documentColumns()},
+                                             std::pair{"MOVIREC", testsupport::movementColumns()}}) {
+            std::string list;
+            for (const std::string& column : columns) list += (list.empty() ? "" : ", ") + column;
+            tables.push_back(selectAsText(path, "SELECT " + list + " FROM " + table + " ORDER BY 1, 2, 3, 4, 5, 6"));
+        }
+        return tables;
+    };
+    int run = 0;
+    for (const auto& [name, entries, killBeforeSecondEntry, runnerAttaches] : cases) {
+        SCOPED_TRACE(name);
+        const std::string separate = dir_.file("sequencial-" + std::to_string(++run) + ".fb");
+        testsupport::createCentralDatabase(separate);
+        RecordingMessages separateMessages;
+        db::Connection separateCentral, separateBranch;
+        ASSERT_TRUE(transfer::ConectaBancoCentralizador(separateCentral, separate, separateMessages));
+        testsupport::EntryList separateList(entries);
+        const transfer::RunSummary expected =
+            transfer::runConversion({separateCentral, separateBranch}, separateList, view_, separateMessages);
+        separateCentral.close();
+
+        testsupport::execute(centralPath_, "DELETE FROM DOCUREC");
+        testsupport::execute(centralPath_, "DELETE FROM MOVIREC");
+        messages_.boxes.clear();
+        db::Connection sharedBranch;
+        int jobs = 0;
+        view_.onJob = [&](const std::string&, const std::string&, const std::string&) {
+            if (++jobs == 3 && killBeforeSecondEntry) killBranchAttachment();
+        };
+        ASSERT_TRUE(transfer::ConectaBancoCentralizador(central_, centralPath_, messages_));
+        testsupport::EntryList list(entries);
+        const transfer::RunSummary shared =
+            transfer::runConversion({central_, sharedBranch}, list, view_, messages_, runnersWay);
+        view_.onJob = nullptr;
+        EXPECT_EQ(sharedBranch.attachmentSerial(), runnerAttaches);
+        sharedBranch.drop();
+        central_.close();
+
+        EXPECT_GT(shared.writtenRows, 0);
+        EXPECT_EQ(shared.writtenRows, expected.writtenRows);
+        EXPECT_EQ(shared.failedRows, 0);
+        EXPECT_EQ(shared.unopenedBranches, expected.unopenedBranches);
+        EXPECT_EQ(shared.jobs.size(), expected.jobs.size());
+        EXPECT_EQ(messages_.boxes, separateMessages.boxes);
+        EXPECT_TRUE(tableRows(centralPath_) == tableRows(separate));
     }
 }
 
