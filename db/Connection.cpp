@@ -125,7 +125,11 @@ void Connection::setSharedReads(bool share) {
 
 Transaction* Connection::sharedReadTransaction() {
     if (!sharedReads_) return nullptr;
-    if (!sharedRead_) sharedRead_ = std::make_unique<Transaction>(*this);
+    // Read only: a read-committed transaction that writes nothing does not
+    // hold back the branch's garbage collection while a long run lasts.
+    if (!sharedRead_)
+        sharedRead_ =
+            std::make_unique<Transaction>(*this, Transaction::Commits::OnRequest, Transaction::Access::ReadOnly);
     return sharedRead_.get();
 }
 
@@ -191,15 +195,16 @@ IAttachment* Connection::attachment() const {
     return attachment_;
 }
 
-ITransaction* Connection::startTransaction(bool serverCommits) const {
+ITransaction* Connection::startTransaction(bool serverCommits, bool readOnly) const {
     IAttachment* live = attachment();
     Call call(*this);
     try {
         fb::ThrowingStatus status;
-        std::vector<unsigned char>& parameters = serverCommits ? serverCommitsParameters_ : transactionParameters_;
+        readOnly = readOnly || readOnly_;
+        std::vector<unsigned char>& parameters = transactionParameters_[serverCommits][readOnly];
         if (parameters.empty()) {
             XpbBuilder tpb(IXpbBuilder::TPB, &status);
-            tpb->insertTag(&status, readOnly_ ? isc_tpb_read : isc_tpb_write);
+            tpb->insertTag(&status, readOnly ? isc_tpb_read : isc_tpb_write);
             tpb->insertTag(&status, isc_tpb_read_committed);
             tpb->insertTag(&status, isc_tpb_rec_version);
             tpb->insertTag(&status, isc_tpb_wait);

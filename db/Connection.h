@@ -46,8 +46,7 @@ public:
     // before it fails with the server's lock time-out.
     void setLockTimeoutSeconds(int seconds) {
         lockTimeoutSeconds_ = seconds;
-        transactionParameters_.clear();
-        serverCommitsParameters_.clear();
+        forgetTransactionParameters();
     }
     int lockTimeoutSeconds() const { return lockTimeoutSeconds_; }
 
@@ -55,8 +54,7 @@ public:
     // must not change a database).
     void setReadOnly(bool readOnly) {
         readOnly_ = readOnly;
-        transactionParameters_.clear();
-        serverCommitsParameters_.clear();
+        forgetTransactionParameters();
     }
 
     // How long an attach waits for a server's first answer (the attach's
@@ -126,7 +124,7 @@ public:
     // detached) and a new read-committed, waiting transaction on it; with
     // `serverCommits`, one the server commits after each statement.
     Firebird::IAttachment* attachment() const;
-    Firebird::ITransaction* startTransaction(bool serverCommits = false) const;
+    Firebird::ITransaction* startTransaction(bool serverCommits = false, bool readOnly = false) const;
 
 private:
     ConnectionParameters parameters_;
@@ -142,8 +140,12 @@ private:
     std::uint64_t identitySerial_ = 0;
     bool readOnly_ = false;
     // Built once: every statement starts a transaction with the same settings.
-    mutable std::vector<unsigned char> transactionParameters_;
-    mutable std::vector<unsigned char> serverCommitsParameters_;
+    // Built once each: [server commits][read only].
+    mutable std::vector<unsigned char> transactionParameters_[2][2];
+    void forgetTransactionParameters() {
+        for (auto& byAccess : transactionParameters_)
+            for (std::vector<unsigned char>& parameters : byAccess) parameters.clear();
+    }
     std::uint64_t attachmentSerial_ = 0;
     bool sharedReads_ = false;
     std::unique_ptr<Transaction> sharedRead_;  // on the current attachment

@@ -5,8 +5,9 @@
 
 namespace db {
 
-Transaction::Transaction(const Connection& connection, Commits commits)
-    : connection_(connection), transaction_(connection.startTransaction(commits == Commits::EachStatement)) {}
+Transaction::Transaction(const Connection& connection, Commits commits, Access access)
+    : connection_(connection),
+      transaction_(connection.startTransaction(commits == Commits::EachStatement, access == Access::ReadOnly)) {}
 
 Transaction::~Transaction() {
     if (!transaction_) return;

@@ -16,7 +16,10 @@ public:
     // statement that changed something ends (a failed one is undone alone),
     // which spares a remote caller two round trips a statement.
     enum class Commits { OnRequest, EachStatement };
-    explicit Transaction(const Connection& connection, Commits commits = Commits::OnRequest);
+    // Whether it may write: as the connection says, or only read.
+    enum class Access { AsConnection, ReadOnly };
+    explicit Transaction(const Connection& connection, Commits commits = Commits::OnRequest,
+                         Access access = Access::AsConnection);
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
