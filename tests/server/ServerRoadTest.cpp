@@ -614,6 +614,58 @@ TEST_F(ServerRoad, EntriesOfOneServerBranchShareItsAttachmentAndWriteWhatSeparat
     }
 }
 
+// A remote branch whose attachment is ended while its rows are being
+// fetched: the job ends as a failure after the rows read before the loss,
+// whether the rows are read ahead on a thread of their own or in the loop.
+// Every row counted as written is in the central database, and the loss is
+// no row's log line.
+TEST_F(ServerRoad, BranchLostWhileItsRowsAreReadEndsTheJobAfterTheRowsBeforeIt) {
+    const std::string remote = "localhost/" + serverPort() + ":" + dir_.file("central") + "/filial-perdida.fb";
+    testsupport::createBranchDatabase(remote);
+    std::vector<testsupport::Row> documents;
+    // Many fetch batches: the loss is met by a fetch, not by rows the
+    // client already holds.
+    for (int i = 0; i < 3000; ++i)
+        documents.push_back(testsupport::documentRow("01", "P-" + std::to_string(100000 + i))
+                                .setBlob("ANOTACOES", "nota da filial " + std::string(200, 'x')));
+    testsupport::insertRows(remote, "DOCUREC", documents);
+
+    transfer::RunOptions readAhead;
+    readAhead.countInDatabase = readAhead.shareAcrossJobs = readAhead.inlineShortBlobs = true;
+    readAhead.commit.rowsPerCommit = 10000;
+    readAhead.readAheadRows = 3;
+    readAhead.shareBranchReads = true;
+    transfer::RunOptions inTheLoop = readAhead;
+    inTheLoop.readAheadRows = 0;
+    for (const auto& [name, options] : {std::pair{"read ahead", readAhead}, std::pair{"in the loop", inTheLoop}}) {
+        SCOPED_TRACE(name);
+        testsupport::execute(centralPath_, "DELETE FROM DOCUREC");
+        view_.log.clear();
+        int rows = 0;
+        view_.onRow = [&] {
+            if (++rows == 100)
+                testsupport::execute(remote,
+                                     "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+                                     "AND MON$SYSTEM_FLAG = 0");
+        };
+        try {
+            convert({{remote, "01"}}, options);
+            ADD_FAILURE() << "the job went on without its branch";
+        } catch (const transfer::ConversionError& failure) {
+            EXPECT_EQ(std::string(failure.what()).rfind("Erro ao converter os dados! Motivo: ", 0), 0u)
+                << failure.what();
+            EXPECT_GE(failure.tally.written, 100);
+            EXPECT_LT(failure.tally.written, 3000);
+            EXPECT_EQ(failure.tally.failed, 0);
+            EXPECT_EQ(centralCount("DOCUREC"), failure.tally.written);
+        }
+        view_.onRow = nullptr;
+        EXPECT_TRUE(view_.log.empty()) << view_.log.front();
+        branch_.drop();
+        central_.close();
+    }
+}
+
 // tavolene-batch with the central database named by a connection string to
 // the server and the branch by its plain path. The server checks the
 // password, which comes from the environment and shows nowhere.
