@@ -1,35 +1,10 @@
 #include "db/SystemTables.h"
 
+#include <utility>
+
 #include "db/Query.h"
 
 namespace db {
-
-ColumnTypes readColumnTypes(Connection& connection, const std::string& table) {
-    Query query(connection);
-    query.addSql(
-        "SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$FIELD_TYPE, COALESCE(F.RDB$FIELD_SCALE, 0), F.RDB$FIELD_LENGTH, "
-        "COALESCE(RF.RDB$COLLATION_ID, F.RDB$COLLATION_ID, 0) "
-        "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
-        "WHERE RF.RDB$RELATION_NAME = :TABLENAME");
-    query.setText(query.paramIndex("TABLENAME"), table);
-    ColumnTypes types;
-    for (query.open(); !query.eof(); query.next())
-        types[query.asText(0)] = {query.asInteger(1), query.asInteger(2), query.asInteger(3), query.asInteger(4)};
-    return types;
-}
-
-std::vector<std::string> readPrimaryKey(Connection& connection, const std::string& table) {
-    Query query(connection);
-    query.addSql(
-        "SELECT TRIM(S.RDB$FIELD_NAME) FROM RDB$RELATION_CONSTRAINTS C "
-        "JOIN RDB$INDEX_SEGMENTS S ON S.RDB$INDEX_NAME = C.RDB$INDEX_NAME "
-        "WHERE C.RDB$RELATION_NAME = :TABLENAME AND C.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' "
-        "ORDER BY S.RDB$FIELD_POSITION");
-    query.setText(query.paramIndex("TABLENAME"), table);
-    std::vector<std::string> columns;
-    for (query.open(); !query.eof(); query.next()) columns.push_back(query.asText(0));
-    return columns;
-}
 
 std::map<std::string, TableShape> readTableShapes(Connection& connection, const std::vector<std::string>& tables) {
     std::map<std::string, TableShape> shapes;
@@ -61,6 +36,14 @@ std::map<std::string, TableShape> readTableShapes(Connection& connection, const 
             shape.primaryKey.push_back(query.asText(2));
     }
     return shapes;
+}
+
+ColumnTypes readColumnTypes(Connection& connection, const std::string& table) {
+    return std::move(readTableShapes(connection, {table})[table].columns);
+}
+
+std::vector<std::string> readPrimaryKey(Connection& connection, const std::string& table) {
+    return std::move(readTableShapes(connection, {table})[table].primaryKey);
 }
 
 }  // namespace db

@@ -35,20 +35,21 @@ struct ColumnType {
 };
 using ColumnTypes = std::map<std::string, ColumnType>;  // by upper-case name
 
-// The columns of `table` (an upper-case name), read from RDB$RELATION_FIELDS.
-ColumnTypes readColumnTypes(Connection& connection, const std::string& table);
-
-// The columns of the table's primary key in key order; empty when it has none.
-std::vector<std::string> readPrimaryKey(Connection& connection, const std::string& table);
-
+// A table as the database's own tables describe it: its columns (from
+// RDB$RELATION_FIELDS) and the columns of its primary key in key order,
+// empty when it has none.
 struct TableShape {
     ColumnTypes columns;
     std::vector<std::string> primaryKey;
 };
 
-// Both of the above for several tables (upper-case names) in one select: a
-// far server answers it in the round trips of one. A table the database
-// does not hold has no columns.
+// The shapes of several tables (upper-case names) in one select: a far
+// server answers it in the round trips of one. A table the database does
+// not hold has no columns.
 std::map<std::string, TableShape> readTableShapes(Connection& connection, const std::vector<std::string>& tables);
+
+// One table's columns, or its primary key, alone.
+ColumnTypes readColumnTypes(Connection& connection, const std::string& table);
+std::vector<std::string> readPrimaryKey(Connection& connection, const std::string& table);
 
 }  // namespace db

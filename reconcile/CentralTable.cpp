@@ -28,12 +28,6 @@ const std::vector<CheckedTable>& checkedTables() {
     return tables;
 }
 
-CentralTable describeCentral(db::Connection& central, const CheckedTable& checked) {
-    const std::string& name = checked.profile->tableName;
-    return describeCentral(db::TableShape{db::readColumnTypes(central, name), db::readPrimaryKey(central, name)},
-                           checked);
-}
-
 CentralTable describeCentral(const db::TableShape& shape, const CheckedTable& checked) {
     CentralTable table;
     table.checked = &checked;

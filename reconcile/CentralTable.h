@@ -37,11 +37,9 @@ struct CentralTable {
     db::ColumnTypes centralTypes;
 };
 
-// Reads the central table's description; a table the copy cannot be
-// compared with (no primary key, a mapped column missing) is a
-// ReconcileError. Failures of the database leave as db::Error.
-CentralTable describeCentral(db::Connection& central, const CheckedTable& checked);
-// The same from the table's shape, read before.
+// The central table's description from its shape as the database tells it
+// (db::readTableShapes); a table the copy cannot be compared with (no
+// primary key, a mapped column missing) is a ReconcileError.
 CentralTable describeCentral(const db::TableShape& shape, const CheckedTable& checked);
 
 }  // namespace reconcile
