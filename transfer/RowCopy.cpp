@@ -457,6 +457,76 @@ int retornaQuantRegistros(db::Query& pQuery, ProgressView& view) {
     return count;
 }
 
+namespace {
+
+// The loop over rows a reading thread fetches ahead of the writes.
+void copyReadAhead(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
+                   CentralWrites& writes, CopyTally& tally, std::size_t readAheadRows) {
+    const ResolvedProfile resolved(profile, branch, central);
+    RowReadAhead reader(branch, resolved, readAheadRows);
+    while (std::optional<ReadRow> row = reader.next()) {
+        ++tally.read;
+        try {
+            view.stepGauge();
+            view.processEvents();
+            if (row->ends) std::rethrow_exception(row->ends);
+            view.setProgressText(profile.progressPrefix + row->key);
+            if (row->failure) {
+                writes.rowFailed(row->key, *row->failure);
+            } else if (writes.collectsRows()) {
+                writes.add(row->key, std::move(row->values));
+            } else {
+                for (const ColumnValue& value : row->values) setParameter(value, central);
+                writes.write(row->key);
+            }
+        } catch (const std::exception& failure) {
+            if (isConnectionLost(failure) || row->ends) throw;
+            writes.rowFailed(row->key, failure.what());
+        }
+        if (view.stopRequested()) {
+            tally.stopped = reader.more();
+            break;
+        }
+    }
+}
+
+// The loop that reads each row as it writes it.
+void copyInTurn(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
+                CentralWrites& writes, CopyTally& tally) {
+    std::optional<ResolvedProfile> resolved;
+    while (!branch.eof()) {
+        if (!resolved) resolved.emplace(profile, branch, central);
+        ++tally.read;
+        try {
+            view.stepGauge();
+            view.processEvents();
+            const std::string key = displayText(branch.asText(resolved->keyField()));
+            view.setProgressText(profile.progressPrefix + key);
+            if (writes.collectsRows()) {
+                writes.add(key, readRow(*resolved, branch));
+            } else {
+                for (const ResolvedColumn& column : resolved->columns()) copyColumn(column, branch, central);
+                writes.write(key);
+            }
+        } catch (const std::exception& failure) {
+            // A connection that is gone fails every row after it the
+            // same way: that ends the job instead.
+            if (isConnectionLost(failure)) throw;
+            // Reading the key again may itself fail (no key column);
+            // that failure is not a row's and leaves the loop.
+            const std::string key = displayText(branch.asText(resolved->keyField()));
+            writes.rowFailed(key, failure.what());
+        }
+        branch.next();
+        if (view.stopRequested()) {
+            tally.stopped = !branch.eof();
+            break;
+        }
+    }
+}
+
+}  // namespace
+
 CopyTally copyRows(db::Statement& central, db::Query& branch, const TableProfile& profile, ProgressView& view,
                    const CommitPolicy& policy) {
     CopyTally tally;
@@ -485,67 +555,11 @@ void copyRows(db::Statement& central, db::Query& branch, const TableProfile& pro
     if (counting) branch.first();  // the counting pass left the forward-only result at its end: runs the select again
 
     CentralWrites writes(central, profile, view, policy, tally, keptBlocks);
-    std::optional<ResolvedProfile> resolved;
     try {
-        if (readAheadRows > 0 && !branch.eof()) {
-            resolved.emplace(profile, branch, central);
-            RowReadAhead reader(branch, *resolved, static_cast<std::size_t>(readAheadRows));
-            while (std::optional<ReadRow> row = reader.next()) {
-                ++tally.read;
-                try {
-                    view.stepGauge();
-                    view.processEvents();
-                    if (row->ends) std::rethrow_exception(row->ends);
-                    view.setProgressText(profile.progressPrefix + row->key);
-                    const bool collects = writes.collectsRows();
-                    if (row->failure) {
-                        writes.rowFailed(row->key, *row->failure);
-                    } else if (collects) {
-                        writes.add(row->key, std::move(row->values));
-                    } else {
-                        for (const ColumnValue& value : row->values) setParameter(value, central);
-                        writes.write(row->key);
-                    }
-                } catch (const std::exception& failure) {
-                    if (isConnectionLost(failure) || row->ends) throw;
-                    writes.rowFailed(row->key, failure.what());
-                }
-                if (view.stopRequested()) {
-                    tally.stopped = reader.more();
-                    break;
-                }
-            }
-        } else {
-            while (!branch.eof()) {
-                if (!resolved) resolved.emplace(profile, branch, central);
-                ++tally.read;
-                try {
-                    view.stepGauge();
-                    view.processEvents();
-                    const std::string key = displayText(branch.asText(resolved->keyField()));
-                    view.setProgressText(profile.progressPrefix + key);
-                    if (writes.collectsRows()) {
-                        writes.add(key, readRow(*resolved, branch));
-                    } else {
-                        for (const ResolvedColumn& column : resolved->columns()) copyColumn(column, branch, central);
-                        writes.write(key);
-                    }
-                } catch (const std::exception& failure) {
-                    // A connection that is gone fails every row after it the
-                    // same way: that ends the job instead.
-                    if (isConnectionLost(failure)) throw;
-                    // Reading the key again may itself fail (no key column);
-                    // that failure is not a row's and leaves the loop.
-                    const std::string key = displayText(branch.asText(resolved->keyField()));
-                    writes.rowFailed(key, failure.what());
-                }
-                branch.next();
-                if (view.stopRequested()) {
-                    tally.stopped = !branch.eof();
-                    break;
-                }
-            }
-        }
+        if (readAheadRows > 0 && !branch.eof())
+            copyReadAhead(central, branch, profile, view, writes, tally, static_cast<std::size_t>(readAheadRows));
+        else
+            copyInTurn(central, branch, profile, view, writes, tally);
     } catch (...) {
         // Rows already executed are kept as a commit per row would have kept
         // them, where the central connection still allows it.
