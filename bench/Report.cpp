@@ -180,7 +180,7 @@ std::string formatReport(const Report& report) {
     const long rows = report.documents + report.movements;
     out << "Tavolene benchmark: N = " << report.documents << " documents + " << report.movements
         << " movements = " << rows << " rows per run, " << report.repetitions
-        << " repetitions of each, interleaved in rotating order, each into a fresh central database\n\n";
+        << " repetitions of each, interleaved in an order drawn for each repetition, each into a fresh central database\n\n";
     out << "                 rows/s (median)   each repetition                     ratio to L\n";
     const bool haveLimit = !report.limit.rowsPerSecond.empty();
     const double limit = haveLimit ? median(report.limit.rowsPerSecond) : 0;

@@ -26,6 +26,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -33,6 +34,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -322,13 +324,19 @@ int runBenchmark(const bench::Options& options) {
     contenders.push_back({&report.rerunFast, "Br", rerunRunner(false)});
     contenders.push_back({&report.rerunChanged, "Bc", rerunRunner(true)});
 
+    std::mt19937 orderDraw(20261209);
     for (int repetition = 1; repetition <= options.repetitions; ++repetition) {
-        // Each repetition starts with the next contender (L E W, E W L,
-        // W L E, ...), so none always follows the same one: a run inherits
-        // the disk's state from the run before it.
+        // A run inherits the disk's state from the run before it, and a
+        // rotation of one order (L E W, E W L, ...) would give each
+        // contender the same predecessor in every repetition. So each
+        // repetition takes its own order, drawn from a fixed seed so that
+        // two benchmarks run the same orders.
         std::vector<Contender*> order;
-        for (std::size_t i = 0; i < contenders.size(); ++i)
-            order.push_back(&contenders[(i + static_cast<std::size_t>(repetition - 1)) % contenders.size()]);
+        for (Contender& contender : contenders) order.push_back(&contender);
+        std::shuffle(order.begin(), order.end(), orderDraw);
+        std::cerr << "repetition " << repetition << " order:";
+        for (const Contender* next : order) std::cerr << " " << next->tag;
+        std::cerr << "\n";
         for (Contender* next : order) {
             Contender& contender = *next;
             const std::string central = file("central-" + contender.tag + std::to_string(repetition) + ".fdb");
