@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "batch/Prune.h"
@@ -176,6 +178,42 @@ OpenedEntries openEntries(db::Connection& central, const std::vector<std::string
     return opened;
 }
 
+// The rows of a code's next table, opened while the table before it is
+// merged: on a local file the open is the engine's sort of those rows, which
+// then runs beside the merge instead of before the table. Each entry gets a
+// second read-only attachment of its own for them (a Firebird attachment
+// serves one call at a time); through a server an attach costs more round
+// trips than it would hide, so a code with an entry on a server opens its
+// tables in turn. Nothing opened ahead is told: when an attach or an open
+// fails, the table opens its rows in its turn, where a failure is told as
+// it always is.
+using BranchRowsAhead = std::future<std::optional<reconcile::BranchStreams>>;
+
+BranchRowsAhead openAhead(const reconcile::CentralTable& table, const std::string& code, const OpenedEntries& opened,
+                          BranchAttachments& readers) {
+    std::vector<reconcile::MergeSource> sources;
+    for (std::size_t i = 0; i < opened.bancos.size(); ++i) {
+        const std::string& banco = opened.bancos[i];
+        if (!db::isLocalPath(banco)) return {};
+        std::unique_ptr<db::Connection>& reader = readers[banco];
+        if (!reader) {
+            reader = std::make_unique<db::Connection>();
+            reader->parameters() = opened.connections[i]->parameters();
+            reader->setReadOnly(true);
+        }
+        sources.push_back({banco, reader.get()});
+    }
+    return std::async(std::launch::async,
+                      [sources = std::move(sources), &table, code]() -> std::optional<reconcile::BranchStreams> {
+                          try {
+                              for (const reconcile::MergeSource& source : sources) source.connection->open();
+                              return reconcile::openBranchStreams(table, sources, code, true);
+                          } catch (const std::exception&) {
+                              return std::nullopt;
+                          }
+                      });
+}
+
 }  // namespace
 
 std::optional<FailedJob> writeChangedRows(db::Connection& central, const Arguments& arguments, Terminal& terminal,
@@ -202,6 +240,7 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
     };
     std::set<std::string> unopened;
     BranchAttachments branchAttachments;
+    BranchAttachments aheadAttachments;  // the second of each local entry, for the rows opened ahead
     // Each table's upsert is prepared once for the run.
     db::Statement upserts[2];
     std::optional<Pruner> pruner;
@@ -227,6 +266,9 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
         std::vector<reconcile::MergeSource> sources;
         for (std::size_t i = 0; i < opened.bancos.size(); ++i)
             sources.push_back({opened.bancos[i], opened.connections[i]});
+        // Declared after the attachments it reads through: waited for before
+        // they go, however the code ends.
+        BranchRowsAhead nextRows;
 
         for (std::size_t t = 0; t < reconcile::checkedTables().size(); ++t) {
             const transfer::TableProfile& profile = *reconcile::checkedTables()[t].profile;
@@ -257,9 +299,16 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                     part.writer = std::make_unique<transfer::RowWriter>(upsert, profile, terminal, policy, part.tally);
                 reconcile::TableCheck check = reconcile::emptyCheck(tables[t], code, opened.bancos);
                 ChangedRowsSink sink(parts, terminal, pruner ? &*pruner : nullptr, tables[t], t, centralChanges);
+                // The branch rows first: while the engine sorts them, the
+                // central rows are still being opened ahead.
+                std::optional<reconcile::BranchStreams> branchRows;
+                if (nextRows.valid()) branchRows = nextRows.get();
+                if (!branchRows) branchRows = reconcile::openBranchStreams(tables[t], sources, code, true);
+                if (t + 1 < tables.size()) nextRows = openAhead(tables[t + 1], code, opened, aheadAttachments);
                 bool stopped = false;
                 try {
-                    reconcile::mergeTable(tables[t], centralRows->take(tables[t], code), sources, check, sink);
+                    reconcile::mergeTable(tables[t], centralRows->take(tables[t], code), std::move(*branchRows), check,
+                                          sink);
                 } catch (const reconcile::ReconcileStopped&) {
                     stopped = true;
                 }
@@ -319,6 +368,7 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                     return entry.banco == held->first && std::find(codes.begin() + static_cast<long>(c) + 1,
                                                                    codes.end(), entry.empresa) != codes.end();
                 });
+            if (!needed) aheadAttachments.erase(held->first);
             held = needed ? std::next(held) : branchAttachments.erase(held);
         }
     }

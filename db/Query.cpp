@@ -233,9 +233,9 @@ std::int64_t Query::scaledInteger(const Field& f) const {
     }
 }
 
-std::string Query::readBlob(const Field& f) const {
+void Query::readBlob(const Field& f, std::string& bytes) const {
     ISC_QUAD id = load<ISC_QUAD>(data(f));
-    std::string bytes;
+    bytes.clear();
     try {
         Connection::Call call(connection());
         fb::ThrowingStatus status;
@@ -256,18 +256,38 @@ std::string Query::readBlob(const Field& f) const {
     } catch (const FbException& failure) {
         fb::rethrowAsError(failure);
     }
-    return bytes;
 }
 
 std::string Query::asText(int index) const {
+    std::string text;
+    readText(index, text);
+    return text;
+}
+
+void Query::readText(int index, std::string& into) const {
     const Field& f = field(index);
-    if (isNull(index)) return {};
     const unsigned char* value = data(f);
+    if (load<short>(row_.data() + f.nullOffset) != 0) {
+        into.clear();
+        return;
+    }
     switch (f.type) {
         case SQL_TEXT:
-            return std::string(reinterpret_cast<const char*>(value), f.length);
+            into.assign(reinterpret_cast<const char*>(value), f.length);
+            return;
         case SQL_VARYING:
-            return std::string(reinterpret_cast<const char*>(value) + 2, load<unsigned short>(value));
+            into.assign(reinterpret_cast<const char*>(value) + 2, load<unsigned short>(value));
+            return;
+        case SQL_BLOB:
+            readBlob(f, into);
+            return;
+        default:
+            into = otherAsText(f, value);
+    }
+}
+
+std::string Query::otherAsText(const Field& f, const unsigned char* value) const {
+    switch (f.type) {
         case SQL_SHORT:
         case SQL_LONG:
         case SQL_INT64:
@@ -287,8 +307,6 @@ std::string Query::asText(int index) const {
             return DateTime::fromFirebird(0, load<ISC_TIME>(value)).toText().substr(11);
         case SQL_BOOLEAN:
             return *value ? "True" : "False";
-        case SQL_BLOB:
-            return readBlob(f);
         default:
             throw Error("Cannot read field '" + f.name + "' as text: unsupported type " + std::to_string(f.type));
     }
@@ -389,8 +407,11 @@ std::int32_t Query::asInteger(int index) const {
 }
 
 std::string Query::asBytes(int index) const {
-    if (isNull(index)) return {};
-    return asText(index);
+    std::string bytes;
+    readBytes(index, bytes);
+    return bytes;
 }
+
+void Query::readBytes(int index, std::string& into) const { readText(index, into); }
 
 }  // namespace db

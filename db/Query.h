@@ -53,10 +53,13 @@ public:
 
     bool isNull(int index) const;
     std::string asText(int index) const;
+    // The same into `into`, whose storage is kept for the next row.
+    void readText(int index, std::string& into) const;
     double asDouble(int index) const;
     DateTime asDateTime(int index) const;
     std::int32_t asInteger(int index) const;
     std::string asBytes(int index) const;
+    void readBytes(int index, std::string& into) const;
 
 private:
     struct Field {
@@ -74,7 +77,8 @@ private:
     void finish();
     const Field& field(int index) const;
     const unsigned char* data(const Field& field) const { return row_.data() + field.offset; }
-    std::string readBlob(const Field& field) const;
+    void readBlob(const Field& field, std::string& bytes) const;
+    std::string otherAsText(const Field& field, const unsigned char* value) const;  // numbers, dates, booleans
     std::int64_t scaledInteger(const Field& field) const;
 
     std::vector<Field> fields_;

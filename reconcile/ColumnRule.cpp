@@ -54,11 +54,11 @@ void readCentralValue(const Rule& rule, const db::Query& query, int index, Value
     try {
         switch (rule.stored) {
             case StoredAs::Text:
-                value.text = query.asText(index);
+                query.readText(index, value.text);
                 if (rule.padded) value.text.resize(withoutTrailingBlanks(value.text).size());
                 break;
             case StoredAs::Bytes:
-                value.text = query.asBytes(index);
+                query.readBytes(index, value.text);
                 break;
             case StoredAs::Number: {
                 const double number = query.asDouble(index);

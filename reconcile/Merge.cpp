@@ -38,16 +38,6 @@ std::vector<std::string> shownKey(const CentralTable& table, const std::vector<V
     return key;
 }
 
-std::vector<std::unique_ptr<RowStream>> branchStreams(const CentralTable& table,
-                                                      const std::vector<MergeSource>& sources, const TableCheck& check,
-                                                      const CheckSink& sink) {
-    std::vector<std::unique_ptr<RowStream>> branches;
-    for (const MergeSource& source : sources)
-        branches.push_back(std::make_unique<RowStream>(*source.connection, source.banco, table, true, check.empresa,
-                                                       sink.keepsSentRows()));
-    return branches;
-}
-
 void mergeStreams(const CentralTable& table, const std::vector<std::unique_ptr<RowStream>>& branches,
                   RowStream& centralRows, TableCheck& check, CheckSink& sink) {
     const bool keepSent = sink.keepsSentRows();
@@ -132,16 +122,31 @@ void mergeStreams(const CentralTable& table, const std::vector<std::unique_ptr<R
 
 }  // namespace
 
+BranchStreams openBranchStreams(const CentralTable& table, const std::vector<MergeSource>& sources,
+                                const std::string& empresa, bool keepSent) {
+    BranchStreams branches;
+    for (const MergeSource& source : sources)
+        branches.push_back(
+            std::make_unique<RowStream>(*source.connection, source.banco, table, true, empresa, keepSent));
+    return branches;
+}
+
 void mergeTable(const CentralTable& table, db::Connection& central, const std::vector<MergeSource>& sources,
                 TableCheck& check, CheckSink& sink) {
-    const auto branches = branchStreams(table, sources, check, sink);
+    const BranchStreams branches = openBranchStreams(table, sources, check.empresa, sink.keepsSentRows());
     RowStream centralRows(central, "central database", table, false, check.empresa);
     mergeStreams(table, branches, centralRows, check, sink);
 }
 
 void mergeTable(const CentralTable& table, RowStream& centralRows, const std::vector<MergeSource>& sources,
                 TableCheck& check, CheckSink& sink) {
-    mergeStreams(table, branchStreams(table, sources, check, sink), centralRows, check, sink);
+    mergeStreams(table, openBranchStreams(table, sources, check.empresa, sink.keepsSentRows()), centralRows, check,
+                 sink);
+}
+
+void mergeTable(const CentralTable& table, RowStream& centralRows, BranchStreams branches, TableCheck& check,
+                CheckSink& sink) {
+    mergeStreams(table, branches, centralRows, check, sink);
 }
 
 std::vector<CentralTable> describeCentralTables(db::Connection& central) {

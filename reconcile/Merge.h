@@ -5,6 +5,7 @@
 // rows of that code, matched by the central table's primary key, each mapped
 // column compared as the copy would have written it. Reads only.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,15 @@ void mergeTable(const CentralTable& table, db::Connection& central, const std::v
 // for them, at its first row.
 void mergeTable(const CentralTable& table, RowStream& centralRows, const std::vector<MergeSource>& sources,
                 TableCheck& check, CheckSink& sink);
+
+// The sources' rows of one table and code, a stream each in source order, at
+// their first rows; `keepSent` as the sink's keepsSentRows().
+using BranchStreams = std::vector<std::unique_ptr<RowStream>>;
+BranchStreams openBranchStreams(const CentralTable& table, const std::vector<MergeSource>& sources,
+                                const std::string& empresa, bool keepSent);
+// The same with the branch streams opened already, for check.empresa.
+void mergeTable(const CentralTable& table, RowStream& centralRows, BranchStreams branches, TableCheck& check,
+                CheckSink& sink);
 
 // Compares, for every company code of the entries (in the order the codes
 // first appear) and every table, the union of the code's branches with the

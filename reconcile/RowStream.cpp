@@ -118,7 +118,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kBatchRows = 256;
+    static constexpr std::size_t kBatchRows = 64;
     static constexpr std::size_t kBatchesAhead = 4;
 
     void run() {
@@ -237,7 +237,7 @@ bool RowStream::readInlineBytes(int textIndex, int blobIndex, Value& value) {
     if (value.null) return true;
     try {
         if (query_.isNull(textIndex)) return false;
-        value.text = query_.asBytes(textIndex);
+        query_.readBytes(textIndex, value.text);
         return true;
     } catch (const db::Error&) {
         return false;  // read from the blob, which tells its own failure
@@ -253,7 +253,7 @@ void RowStream::loadSent(SentRow& sent) {
     sent.unsent.clear();
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         try {
-            sent.values[i] = transfer::sentValue(mappings[i], query_, static_cast<int>(i));
+            transfer::readSentValue(mappings[i], query_, static_cast<int>(i), sent.values[i]);
             sentAsRead_[i] = true;
         } catch (const db::Error& failure) {
             if (sent.unsent.empty()) sent.unsent = failure.what();

@@ -14,19 +14,27 @@ namespace {
 // mapping's read kind: no character set conversion on the way. This read
 // and the number and date reads below give the NULL rules: empty text and
 // bytes, 0, 30 December 1899.
-std::string readBytes(ReadKind read, const db::Query& branch, int field) {
-    return read == ReadKind::Bytes ? branch.asBytes(field) : branch.asText(field);
+void readBytes(ReadKind read, const db::Query& branch, int field, std::string& into) {
+    if (read == ReadKind::Bytes)
+        branch.readBytes(field, into);
+    else
+        branch.readText(field, into);
 }
 
 }  // namespace
 
 SentValue sentValue(const ColumnMapping& mapping, const db::Query& branch, int field) {
     SentValue value;
+    readSentValue(mapping, branch, field, value);
+    return value;
+}
+
+void readSentValue(const ColumnMapping& mapping, const db::Query& branch, int field, SentValue& value) {
     value.kind = mapping.write;
     switch (mapping.write) {
         case WriteKind::Text:
         case WriteKind::Blob:
-            value.bytes = readBytes(mapping.read, branch, field);
+            readBytes(mapping.read, branch, field, value.bytes);
             break;
         case WriteKind::Double:
             value.number = branch.asDouble(field);
@@ -38,7 +46,6 @@ SentValue sentValue(const ColumnMapping& mapping, const db::Query& branch, int f
             value.integer = branch.asInteger(field);
             break;
     }
-    return value;
 }
 
 void setParameter(db::Statement& central, int parameter, const SentValue& value) {
@@ -108,8 +115,7 @@ namespace {
 
 // What the column keeps of a value read as the copy reads it; shared by the
 // read of the branch field and the value already read for sending.
-void keepText(const WrittenColumn& column, std::string bytes, WrittenValue& value) {
-    value.text = std::move(bytes);
+void keepText(const WrittenColumn& column, WrittenValue& value) {
     if (column.padded) value.text.erase(value.text.find_last_not_of(' ') + 1);
 }
 
@@ -137,7 +143,8 @@ void readWrittenValue(const WrittenColumn& column, const db::Query& branch, int 
     switch (column.stored) {
         case StoredAs::Text:
         case StoredAs::Bytes:
-            keepText(column, readBytes(column.read, branch, field), value);
+            readBytes(column.read, branch, field, value.text);
+            keepText(column, value);
             return;
         case StoredAs::Number:
             keepNumber(column, column.write == WriteKind::Integer ? branch.asInteger(field) : branch.asDouble(field),
@@ -154,7 +161,8 @@ bool writtenValueOfSent(const WrittenColumn& column, const SentValue& sent, Writ
         case StoredAs::Text:
         case StoredAs::Bytes:
             if (sent.kind != WriteKind::Text && sent.kind != WriteKind::Blob) return false;
-            keepText(column, sent.bytes, value);
+            value.text.assign(sent.bytes);
+            keepText(column, value);
             return true;
         case StoredAs::Number:
             if (sent.kind == WriteKind::Integer)

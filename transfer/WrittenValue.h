@@ -32,6 +32,8 @@ struct SentValue {
 
 // Throws db::Error when the field cannot be read in that kind.
 SentValue sentValue(const ColumnMapping& mapping, const db::Query& branch, int field);
+// The same into `value`, whose text storage is kept for the next row.
+void readSentValue(const ColumnMapping& mapping, const db::Query& branch, int field, SentValue& value);
 
 // Sets the central statement's parameter to the value, in its kind.
 void setParameter(db::Statement& central, int parameter, const SentValue& value);

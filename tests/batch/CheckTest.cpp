@@ -369,6 +369,12 @@ TEST(Check, ChangedOnlyLeavesTheCentralTablesAsAFullRunDoes) {
            "UPDATE MOVIREC SET USUARIO = 'tocado' WHERE CODEMPRESA = NEW.CODEMPRESA; END"}},
          0,
          {"a DOCUREC 3/3/2/1/0", "a MOVIREC 2/2/0/2/0"}},
+        {"a branch without its movements table: the movement job fails after the documents, as in a full run",
+         false,
+         {{'c', "UPDATE DOCUREC SET VALORDOCTO = 1 WHERE CODDOCTO = 'D1'"}, {'a', "DROP TABLE MOVIREC"}},
+         2,
+         {"a DOCUREC 3/3/2/1/0"},
+         "Erro ao converter os dados! Motivo: "},
     };
     const auto dump = [](const std::string& central) {
         return std::make_pair(
