@@ -138,12 +138,6 @@ void mergeTable(const CentralTable& table, db::Connection& central, const std::v
     mergeStreams(table, branches, centralRows, check, sink);
 }
 
-void mergeTable(const CentralTable& table, RowStream& centralRows, const std::vector<MergeSource>& sources,
-                TableCheck& check, CheckSink& sink) {
-    mergeStreams(table, openBranchStreams(table, sources, check.empresa, sink.keepsSentRows()), centralRows, check,
-                 sink);
-}
-
 void mergeTable(const CentralTable& table, RowStream& centralRows, BranchStreams branches, TableCheck& check,
                 CheckSink& sink) {
     mergeStreams(table, branches, centralRows, check, sink);

@@ -120,17 +120,15 @@ struct MergeSource {
 // `check` and telling `sink` as it goes.
 void mergeTable(const CentralTable& table, db::Connection& central, const std::vector<MergeSource>& sources,
                 TableCheck& check, CheckSink& sink);
-// The same with the central rows of the table and code from a stream opened
-// for them, at its first row.
-void mergeTable(const CentralTable& table, RowStream& centralRows, const std::vector<MergeSource>& sources,
-                TableCheck& check, CheckSink& sink);
 
 // The sources' rows of one table and code, a stream each in source order, at
 // their first rows; `keepSent` as the sink's keepsSentRows().
 using BranchStreams = std::vector<std::unique_ptr<RowStream>>;
 BranchStreams openBranchStreams(const CentralTable& table, const std::vector<MergeSource>& sources,
                                 const std::string& empresa, bool keepSent);
-// The same with the branch streams opened already, for check.empresa.
+// Compares as the mergeTable above, with the central rows of the table and
+// code and the branch streams opened already for check.empresa, each at its
+// first row.
 void mergeTable(const CentralTable& table, RowStream& centralRows, BranchStreams branches, TableCheck& check,
                 CheckSink& sink);
 
