@@ -214,6 +214,28 @@ BranchRowsAhead openAhead(const reconcile::CentralTable& table, const std::strin
                       });
 }
 
+// The first table's rows of the next code, opened on the entries' own
+// attachments while this code's last table is merged through the second
+// ones: when every entry of the next code is a local file this run holds
+// already, as the code's own open would find it.
+BranchRowsAhead openNextCodeAhead(const reconcile::CentralTable& table, const std::string& code,
+                                  const std::vector<std::string>& bancos, const BranchAttachments& attached) {
+    std::vector<reconcile::MergeSource> sources;
+    for (const std::string& banco : bancos) {
+        const auto found = attached.find(banco);
+        if (!db::isLocalPath(banco) || found == attached.end() || !found->second->isAttached()) return {};
+        sources.push_back({banco, found->second.get()});
+    }
+    return std::async(std::launch::async,
+                      [sources = std::move(sources), &table, code]() -> std::optional<reconcile::BranchStreams> {
+                          try {
+                              return reconcile::openBranchStreams(table, sources, code, true);
+                          } catch (const std::exception&) {
+                              return std::nullopt;
+                          }
+                      });
+}
+
 }  // namespace
 
 std::optional<FailedJob> writeChangedRows(db::Connection& central, const Arguments& arguments, Terminal& terminal,
@@ -244,14 +266,25 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
     // Each table's upsert is prepared once for the run.
     db::Statement upserts[2];
     std::optional<Pruner> pruner;
-    for (std::size_t c = 0; c < codes.size(); ++c) {
-        const std::string& code = codes[c];
-        // A file listed twice for one code is copied twice to the same
-        // effect as once; it is merged once.
+    // A file listed twice for one code is copied twice to the same effect as
+    // once; it is merged once.
+    const auto bancosOf = [&](const std::string& code) {
         std::vector<std::string> bancos;
         for (const Entry& entry : arguments.entries)
             if (entry.empresa == code && std::find(bancos.begin(), bancos.end(), entry.banco) == bancos.end())
                 bancos.push_back(entry.banco);
+        return bancos;
+    };
+    // The next code's first rows and the entries they were opened for;
+    // declared after the attachments they read through.
+    BranchRowsAhead nextCodeRows;
+    std::vector<std::string> nextCodeBancos;
+    for (std::size_t c = 0; c < codes.size(); ++c) {
+        const std::string& code = codes[c];
+        // Opened, if at all, for this code by the one before it.
+        BranchRowsAhead rowsOfThisCode = std::move(nextCodeRows);
+        nextCodeRows = {};
+        const std::vector<std::string> bancos = bancosOf(code);
         OpenedEntries opened =
             openEntries(central, bancos, arguments, terminal, summary, unopened, code, branchAttachments);
         if (opened.bancos.empty()) continue;
@@ -269,6 +302,8 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
         // Declared after the attachments it reads through: waited for before
         // they go, however the code ends.
         BranchRowsAhead nextRows;
+        // Used only when opened for the entries this code opened.
+        if (rowsOfThisCode.valid() && nextCodeBancos == opened.bancos) nextRows = std::move(rowsOfThisCode);
 
         for (std::size_t t = 0; t < reconcile::checkedTables().size(); ++t) {
             const transfer::TableProfile& profile = *reconcile::checkedTables()[t].profile;
@@ -303,8 +338,16 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
                 // central rows are still being opened ahead.
                 std::optional<reconcile::BranchStreams> branchRows;
                 if (nextRows.valid()) branchRows = nextRows.get();
+                // Rows opened ahead read through the second attachments of
+                // the entries, which leaves their own ones free.
+                const bool ownAttachmentsFree = t > 0 && branchRows.has_value();
                 if (!branchRows) branchRows = reconcile::openBranchStreams(tables[t], sources, code, true);
-                if (t + 1 < tables.size()) nextRows = openAhead(tables[t + 1], code, opened, aheadAttachments);
+                if (t + 1 < tables.size()) {
+                    nextRows = openAhead(tables[t + 1], code, opened, aheadAttachments);
+                } else if (c + 1 < codes.size() && ownAttachmentsFree) {
+                    nextCodeBancos = bancosOf(codes[c + 1]);
+                    nextCodeRows = openNextCodeAhead(tables[0], codes[c + 1], nextCodeBancos, branchAttachments);
+                }
                 bool stopped = false;
                 try {
                     reconcile::mergeTable(tables[t], centralRows->take(tables[t], code), std::move(*branchRows), check,

@@ -35,17 +35,33 @@ std::string orderTerm(const std::string& column, const db::ColumnTypes& types) {
     return "CAST(" + column + " AS VARCHAR(" + std::to_string(std::max(type.byteLength, 1)) + ") CHARACTER SET NONE)";
 }
 
-// Central notes up to this many bytes arrive with their rows; a longer one
-// is read from its blob, which costs a round trip of its own. Most notes are
-// a few hundred bytes, and a wider row would take rows out of every fetch.
+// Notes up to this many bytes arrive with their rows; a longer one is read
+// from its blob, which costs a round trip of its own (and, even on a local
+// file, more than the bytes in the row). Most notes are a few hundred bytes,
+// and a wider row would take rows out of every fetch.
 constexpr int kInlineBlobBytes = 1024;
 
-// The columns in rule order, one company's rows, in key order; then, on the
-// central side, each blob's bytes when it holds no more than
-// kInlineBlobBytes, else NULL, marked in `inlineText` per rule. As OCTETS:
-// no character set conversion; the whole blob, since SUBSTRING would count
-// the characters of a text blob, and 1024 characters of UTF8 do not fit
-// 1024 bytes.
+// Whether rule `i`'s blob is read as its bytes: on the central side every
+// column kept as bytes, on the branch side every field the copy reads as
+// bytes.
+bool readsBlobBytes(const CentralTable& table, bool branchSide, const db::ColumnTypes& types, std::size_t i) {
+    const Rule& rule = table.rules[i];
+    const auto found = types.find(upper(branchSide ? rule.field : rule.column));
+    if (found == types.end() || found->second.type != kBlob) return false;
+    return branchSide ? table.checked->profile->columns[i].read == transfer::ReadKind::Bytes
+                      : rule.stored == transfer::StoredAs::Bytes;
+}
+
+// A value kept as the bytes sent, which a blob's bytes become unchanged.
+bool keptAsText(const Rule& rule) {
+    return rule.stored == transfer::StoredAs::Text || rule.stored == transfer::StoredAs::Bytes;
+}
+
+// The columns in rule order, one company's rows, in key order; then each
+// blob's bytes when it holds no more than kInlineBlobBytes, else NULL,
+// marked in `inlineText` per rule. As OCTETS: no character set conversion;
+// the whole blob, since SUBSTRING would count the characters of a text blob,
+// and 1024 characters of UTF8 do not fit 1024 bytes.
 std::string selectSql(const CentralTable& table, bool branchSide, const db::ColumnTypes& types,
                       std::vector<int>& inlineText) {
     auto name = [&](const Rule& rule) { return branchSide ? rule.field : rule.column; };
@@ -53,11 +69,9 @@ std::string selectSql(const CentralTable& table, bool branchSide, const db::Colu
     for (std::size_t i = 0; i < table.rules.size(); ++i) sql += (i ? ", " : "") + name(table.rules[i]);
     inlineText.assign(table.rules.size(), -1);
     int next = static_cast<int>(table.rules.size());
-    for (std::size_t i = 0; i < table.rules.size() && !branchSide; ++i) {
-        const auto found = types.find(upper(table.rules[i].column));
-        if (table.rules[i].stored != transfer::StoredAs::Bytes || found == types.end() || found->second.type != kBlob)
-            continue;
-        const std::string& column = table.rules[i].column;
+    for (std::size_t i = 0; i < table.rules.size(); ++i) {
+        if (!readsBlobBytes(table, branchSide, types, i)) continue;
+        const std::string column = name(table.rules[i]);
         const std::string bytes = std::to_string(kInlineBlobBytes);
         sql += ", CASE WHEN OCTET_LENGTH(" + column + ") <= " + bytes + " THEN CAST(" + column + " AS VARCHAR(" +
                bytes + ") CHARACTER SET OCTETS) END";
@@ -205,7 +219,12 @@ void RowStream::load(Row& row) {
         if (!branchSide_ && inlineText_[i] >= 0 && readInlineBytes(inlineText_[i], index, values[i])) continue;
         if (!branchSide_)
             readCentralValue(table_.rules[i], query_, index, values[i]);
-        else if (keepSent_ && sentAsRead_[i] &&
+        else if (!keepSent_ && inlineText_[i] >= 0 && keptAsText(table_.rules[i]) &&
+                 readInlineBranchBytes(inlineText_[i], index, scratch_.bytes)) {
+            scratch_.kind = transfer::WriteKind::Blob;
+            transfer::writtenValueOfSent(table_.rules[i], scratch_, values[i]);
+            values[i].problem.clear();
+        } else if (keepSent_ && sentAsRead_[i] &&
                  transfer::writtenValueOfSent(table_.rules[i], row.sent.values[i], values[i]))
             values[i].problem.clear();  // read once, for both
         else
@@ -244,6 +263,18 @@ bool RowStream::readInlineBytes(int textIndex, int blobIndex, Value& value) {
     }
 }
 
+// A branch blob the row holds whole: its bytes, as the copy reads them from
+// the blob; false when it is NULL or longer, and read as the copy reads it.
+bool RowStream::readInlineBranchBytes(int textIndex, int blobIndex, std::string& into) {
+    if (query_.isNull(blobIndex) || query_.isNull(textIndex)) return false;
+    try {
+        query_.readBytes(textIndex, into);
+        return true;
+    } catch (const db::Error&) {
+        return false;
+    }
+}
+
 // Read as the copy reads the row for its upsert; a value it cannot read
 // fails the row, as it fails the copy's row.
 void RowStream::loadSent(SentRow& sent) {
@@ -253,7 +284,12 @@ void RowStream::loadSent(SentRow& sent) {
     sent.unsent.clear();
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         try {
-            transfer::readSentValue(mappings[i], query_, static_cast<int>(i), sent.values[i]);
+            const transfer::WriteKind kind = mappings[i].write;
+            if (inlineText_[i] >= 0 && (kind == transfer::WriteKind::Text || kind == transfer::WriteKind::Blob) &&
+                readInlineBranchBytes(inlineText_[i], static_cast<int>(i), sent.values[i].bytes))
+                sent.values[i].kind = kind;
+            else
+                transfer::readSentValue(mappings[i], query_, static_cast<int>(i), sent.values[i]);
             sentAsRead_[i] = true;
         } catch (const db::Error& failure) {
             if (sent.unsent.empty()) sent.unsent = failure.what();

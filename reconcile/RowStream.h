@@ -60,6 +60,7 @@ private:
     void load(Row& row);
     void loadSent(SentRow& sent);
     bool readInlineBytes(int textIndex, int blobIndex, Value& value);
+    bool readInlineBranchBytes(int textIndex, int blobIndex, std::string& into);
     std::string shownKey(const std::vector<Value>& values) const;
 
     std::string where_;
@@ -70,6 +71,7 @@ private:
     db::Query query_;
     std::vector<bool> sentAsRead_;  // per rule: its sent value could be read
     std::vector<int> inlineText_;   // per rule: its blob's first bytes in the row, -1: none
+    transfer::SentValue scratch_;   // a short branch blob's bytes, read for the check
     Key previous_;
     bool hasPrevious_ = false;
     Row row_;  // the current row

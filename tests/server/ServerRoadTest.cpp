@@ -27,6 +27,7 @@
 #include "TestDatabases.h"
 #include "db/Connection.h"
 #include "db/Query.h"
+#include "reconcile/Merge.h"
 #include "transfer/Connections.h"
 #include "transfer/ConversionRun.h"
 
@@ -456,6 +457,8 @@ TEST_F(ServerRoad, NotesOfEveryLengthCrossACompressedOrPlainWireByteForByte) {
          "obran\xE7"
          "a"},
         {"N-BYTES", everyByte + std::string("\0fim\0", 5)},
+        {"N-1024", longNotes.substr(0, 1024)},
+        {"N-1025", longNotes.substr(0, 1025)},
         {"N-4000", longNotes.substr(0, 4000)},
         {"N-4001", longNotes.substr(0, 4001)},
         {"N-32765", longNotes.substr(0, 32765)},
@@ -511,6 +514,32 @@ TEST_F(ServerRoad, NotesOfEveryLengthCrossACompressedOrPlainWireByteForByte) {
             EXPECT_EQ(copied->size(), bytes.value_or("").size());
             EXPECT_TRUE(*copied == bytes.value_or(""));
         }
+    }
+
+    // The comparison reads them back from both sides, the short notes with
+    // their rows and the long ones from their blobs, as the check reads the
+    // branch and as a changed-only run does: all equal but the one made a
+    // byte apart at its end.
+    testsupport::execute(centralPath_,
+                         "UPDATE DOCUREC SET ANOTACOES = SUBSTRING(ANOTACOES FROM 1 FOR 259) || ASCII_CHAR(1) "
+                         "WHERE CODDOCTO = 'N-BYTES'");
+    struct Differences : reconcile::CheckSink {
+        explicit Differences(bool sent) : sent(sent) {}
+        void difference(const reconcile::TableCheck&, const reconcile::Difference& found) override {
+            this->found.push_back(found.key.back() + ": " + (found.columns.empty() ? "" : found.columns.front()));
+        }
+        void tableDone(const reconcile::TableCheck& table) override { equal += table.equal; }
+        bool keepsSentRows() const override { return sent; }
+        bool sent;
+        long long equal = 0;
+        std::vector<std::string> found;
+    };
+    for (const bool sent : {false, true}) {
+        SCOPED_TRACE(sent ? "as a changed-only run reads" : "as the check reads");
+        Differences differences(sent);
+        reconcile::checkEntries(central_, {{branch, "01"}}, branch_.parameters(), differences);
+        EXPECT_EQ(differences.found, std::vector<std::string>{"N-BYTES: ANOTACOES"});
+        EXPECT_EQ(differences.equal, static_cast<long long>(notes.size()));
     }
 }
 
