@@ -55,6 +55,12 @@ std::string loadAverage() {
     return one + " " + five + " " + fifteen;
 }
 
+// Writes out what the runs before left in the page cache, so that a timed
+// run does not pay for their writes: a run of one commit per row waits on
+// the disk for every row, and a run just before it that wrote a whole
+// database in one commit leaves it seconds of writing.
+void settleDisk() { ::sync(); }
+
 std::string procStatus() {
     std::ifstream in("/proc/self/status");
     std::ostringstream text;
@@ -103,6 +109,7 @@ public:
 RunOutcome checkRunner(const std::string& branch, const std::string& central) {
     const bench::LimitTally filled = bench::runLimit(branch, central, bench::kCompanyCodes, true);
     if (filled.failed != 0) return RunOutcome{0, filled.failed, {"L1 did not fill the central database"}};
+    settleDisk();
     const Clock::time_point start = Clock::now();
     db::Connection connection;
     connection.parameters().setValue("Database", central);
@@ -144,6 +151,7 @@ Runner rerunRunner(bool changedOnly) {
         const bench::BatchTally filled = runBatchChild(branch, central, kFastRowsPerCommit);
         if (!filled.problems.empty() || filled.failed != 0)
             return RunOutcome{0, filled.failed, {"Bn did not fill the central database"}};
+        settleDisk();
         const std::vector<std::string> extra =
             changedOnly ? std::vector<std::string>{"--changed-only"} : std::vector<std::string>{};
         bench::BatchTally rerun = bench::runBatch(TAVOLENE_BATCH_PROGRAM, branch, central, bench::kCompanyCodes,
@@ -326,11 +334,12 @@ int runBenchmark(const bench::Options& options) {
 
     std::mt19937 orderDraw(20261209);
     for (int repetition = 1; repetition <= options.repetitions; ++repetition) {
-        // A run inherits the disk's state from the run before it, and a
-        // rotation of one order (L E W, E W L, ...) would give each
-        // contender the same predecessor in every repetition. So each
-        // repetition takes its own order, drawn from a fixed seed so that
-        // two benchmarks run the same orders.
+        // Each timed run starts once the writes before it are on the disk
+        // (settleDisk), but it still inherits the rest of the machine's
+        // state from the run before it, and a rotation of one order (L E W,
+        // E W L, ...) would give each contender the same predecessor in
+        // every repetition. So each repetition takes its own order, drawn
+        // from a fixed seed so that two benchmarks run the same orders.
         std::vector<Contender*> order;
         for (Contender& contender : contenders) order.push_back(&contender);
         std::shuffle(order.begin(), order.end(), orderDraw);
@@ -341,6 +350,7 @@ int runBenchmark(const bench::Options& options) {
             Contender& contender = *next;
             const std::string central = file("central-" + contender.tag + std::to_string(repetition) + ".fdb");
             bench::createCentral(central);
+            settleDisk();
             const RunOutcome outcome = contender.run(branch, central);
             const double seconds = outcome.seconds;
             checkCopied(contender.tag, outcome, central, counts);
