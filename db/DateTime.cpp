@@ -1,6 +1,8 @@
 #include "db/DateTime.h"
 
 #include <cstdio>
+#include <iterator>
+#include <string>
 
 namespace db {
 
@@ -57,10 +59,28 @@ std::uint32_t DateTime::firebirdTime() const {
 }
 
 std::string DateTime::toText() const {
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%04d", year, month, day, hours,
-                  minutes, seconds, tenThousandths);
-    return buffer;
+    // Read as text for every movement: the digits are put in place by hand,
+    // as snprintf would print them; a part outside its width goes to
+    // snprintf itself.
+    const int parts[] = {year, month, day, hours, minutes, seconds, tenThousandths};
+    const int widths[] = {4, 2, 2, 2, 2, 2, 4};
+    const char after[] = {'-', '-', ' ', ':', ':', '.', '\0'};
+    std::string text;
+    text.reserve(24);
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        int value = parts[i];
+        if (value < 0 || value >= (widths[i] == 4 ? 10000 : 100)) {
+            char buffer[80];
+            std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%04d", year, month, day, hours,
+                          minutes, seconds, tenThousandths);
+            return buffer;
+        }
+        char digits[4];
+        for (int d = widths[i] - 1; d >= 0; --d, value /= 10) digits[d] = static_cast<char>('0' + value % 10);
+        text.append(digits, static_cast<std::size_t>(widths[i]));
+        if (after[i]) text += after[i];
+    }
+    return text;
 }
 
 }  // namespace db

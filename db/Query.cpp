@@ -198,11 +198,9 @@ void Query::next() {
     fetch();
 }
 
-const Query::Field& Query::field(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) throw Error("Field index out of range");
-    if (eof_ || !resultSet_) throw Error("No current record");
-    return fields_[static_cast<std::size_t>(index)];
-}
+void Query::throwFieldOutOfRange() { throw Error("Field index out of range"); }
+
+void Query::throwNoCurrentRecord() { throw Error("No current record"); }
 
 const std::string& Query::fieldName(int index) const {
     if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) throw Error("Field index out of range");
@@ -215,10 +213,6 @@ int Query::fieldIndex(std::string_view name) const {
     throw Error("Field '" + std::string(name) + "' not found");
 }
 
-bool Query::isNull(int index) const {
-    const Field& f = field(index);
-    return load<short>(row_.data() + f.nullOffset) != 0;
-}
 
 std::int64_t Query::scaledInteger(const Field& f) const {
     switch (f.type) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,7 +52,11 @@ public:
     // Throws db::Error "Field 'Name' not found" when the result has none.
     int fieldIndex(std::string_view name) const;
 
-    bool isNull(int index) const;
+    bool isNull(int index) const {
+        short flag = 0;
+        std::memcpy(&flag, row_.data() + field(index).nullOffset, sizeof flag);
+        return flag != 0;
+    }
     std::string asText(int index) const;
     // The same into `into`, whose storage is kept for the next row.
     void readText(int index, std::string& into) const;
@@ -75,7 +80,16 @@ private:
     void describeFields();
     void fetch();
     void finish();
-    const Field& field(int index) const;
+    // Read for every value of every row: inline, the failures out of line.
+    const Field& field(int index) const {
+        if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) [[unlikely]]
+            throwFieldOutOfRange();
+        if (eof_ || !resultSet_) [[unlikely]]
+            throwNoCurrentRecord();
+        return fields_[static_cast<std::size_t>(index)];
+    }
+    [[noreturn]] static void throwFieldOutOfRange();
+    [[noreturn]] static void throwNoCurrentRecord();
     const unsigned char* data(const Field& field) const { return row_.data() + field.offset; }
     void readBlob(const Field& field, std::string& bytes) const;
     std::string otherAsText(const Field& field, const unsigned char* value) const;  // numbers, dates, booleans

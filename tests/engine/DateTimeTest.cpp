@@ -65,6 +65,10 @@ TEST(DateTime, TextFormIsFixedWidthAndLocaleFree) {
     EXPECT_EQ((DateTime{2024, 3, 5, 7, 8, 9, 12}).toText(), "2024-03-05 07:08:09.0012");
     EXPECT_EQ((DateTime{2024, 12, 31, 23, 59, 59, 9999}).toText(), "2024-12-31 23:59:59.9999");
     EXPECT_EQ((DateTime{33, 1, 2}).toText(), "0033-01-02 00:00:00.0000");
+    EXPECT_EQ((DateTime{1, 1, 1}).toText(), "0001-01-01 00:00:00.0000");
+    EXPECT_EQ((DateTime{9999, 12, 31, 0, 0, 0, 1000}).toText(), "9999-12-31 00:00:00.1000");
+    // A part wider than its field is printed whole, as printf widths do.
+    EXPECT_EQ((DateTime{10000, 1, 1}).toText(), "10000-01-01 00:00:00.0000");
 }
 
 TEST(DateTime, DateOnlyDropsTheTimeOfDay) {
