@@ -280,7 +280,7 @@ bool RowStream::readInlineBranchBytes(int textIndex, int blobIndex, std::string&
 void RowStream::loadSent(SentRow& sent) {
     const std::vector<transfer::ColumnMapping>& mappings = table_.checked->profile->columns;
     sent.values.resize(table_.rules.size());
-    sentAsRead_.assign(table_.rules.size(), false);
+    sentAsRead_.assign(table_.rules.size(), 0);
     sent.unsent.clear();
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         try {
@@ -290,7 +290,7 @@ void RowStream::loadSent(SentRow& sent) {
                 sent.values[i].kind = kind;
             else
                 transfer::readSentValue(mappings[i], query_, static_cast<int>(i), sent.values[i]);
-            sentAsRead_[i] = true;
+            sentAsRead_[i] = 1;
         } catch (const db::Error& failure) {
             if (sent.unsent.empty()) sent.unsent = failure.what();
         }

@@ -69,7 +69,7 @@ private:
     bool keepSent_;
     int keyField_ = -1;  // the profile's key field among the rules; -1: the shown key
     db::Query query_;
-    std::vector<bool> sentAsRead_;  // per rule: its sent value could be read
+    std::vector<char> sentAsRead_;  // per rule: its sent value could be read (not bits: set per value)
     std::vector<int> inlineText_;   // per rule: its blob's first bytes in the row, -1: none
     transfer::SentValue scratch_;   // a short branch blob's bytes, read for the check
     Key previous_;
