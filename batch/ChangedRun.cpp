@@ -189,6 +189,21 @@ OpenedEntries openEntries(db::Connection& central, const std::vector<std::string
 // it always is.
 using BranchRowsAhead = std::future<std::optional<reconcile::BranchStreams>>;
 
+// Opens the sources' rows on another thread; `attach` first attaches them.
+BranchRowsAhead openInBackground(const reconcile::CentralTable& table, const std::string& code,
+                                 std::vector<reconcile::MergeSource> sources, bool attach) {
+    return std::async(std::launch::async,
+                      [sources = std::move(sources), &table, code, attach]() -> std::optional<reconcile::BranchStreams> {
+                          try {
+                              if (attach)
+                                  for (const reconcile::MergeSource& source : sources) source.connection->open();
+                              return reconcile::openBranchStreams(table, sources, code, true);
+                          } catch (const std::exception&) {
+                              return std::nullopt;
+                          }
+                      });
+}
+
 BranchRowsAhead openAhead(const reconcile::CentralTable& table, const std::string& code, const OpenedEntries& opened,
                           BranchAttachments& readers) {
     std::vector<reconcile::MergeSource> sources;
@@ -203,15 +218,7 @@ BranchRowsAhead openAhead(const reconcile::CentralTable& table, const std::strin
         }
         sources.push_back({banco, reader.get()});
     }
-    return std::async(std::launch::async,
-                      [sources = std::move(sources), &table, code]() -> std::optional<reconcile::BranchStreams> {
-                          try {
-                              for (const reconcile::MergeSource& source : sources) source.connection->open();
-                              return reconcile::openBranchStreams(table, sources, code, true);
-                          } catch (const std::exception&) {
-                              return std::nullopt;
-                          }
-                      });
+    return openInBackground(table, code, std::move(sources), true);
 }
 
 // The first table's rows of the next code, opened on the entries' own
@@ -226,14 +233,7 @@ BranchRowsAhead openNextCodeAhead(const reconcile::CentralTable& table, const st
         if (!db::isLocalPath(banco) || found == attached.end() || !found->second->isAttached()) return {};
         sources.push_back({banco, found->second.get()});
     }
-    return std::async(std::launch::async,
-                      [sources = std::move(sources), &table, code]() -> std::optional<reconcile::BranchStreams> {
-                          try {
-                              return reconcile::openBranchStreams(table, sources, code, true);
-                          } catch (const std::exception&) {
-                              return std::nullopt;
-                          }
-                      });
+    return openInBackground(table, code, std::move(sources), false);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "db/DateTime.h"
 
 #include <cstdio>
-#include <iterator>
 #include <string>
 
 namespace db {
@@ -59,27 +58,26 @@ std::uint32_t DateTime::firebirdTime() const {
 }
 
 std::string DateTime::toText() const {
-    // Read as text for every movement: the digits are put in place by hand,
-    // as snprintf would print them; a part outside its width goes to
-    // snprintf itself.
-    const int parts[] = {year, month, day, hours, minutes, seconds, tenThousandths};
-    const int widths[] = {4, 2, 2, 2, 2, 2, 4};
-    const char after[] = {'-', '-', ' ', ':', ':', '.', '\0'};
-    std::string text;
-    text.reserve(24);
-    for (std::size_t i = 0; i < std::size(parts); ++i) {
-        int value = parts[i];
-        if (value < 0 || value >= (widths[i] == 4 ? 10000 : 100)) {
-            char buffer[80];
-            std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%04d", year, month, day, hours,
-                          minutes, seconds, tenThousandths);
-            return buffer;
-        }
-        char digits[4];
-        for (int d = widths[i] - 1; d >= 0; --d, value /= 10) digits[d] = static_cast<char>('0' + value % 10);
-        text.append(digits, static_cast<std::size_t>(widths[i]));
-        if (after[i]) text += after[i];
+    // Read as text for every movement: the digits are put in place by hand.
+    // A part wider than its field goes to snprintf, which prints it whole.
+    if (year < 0 || year > 9999 || month < 0 || month > 99 || day < 0 || day > 99 || hours < 0 || hours > 99 ||
+        minutes < 0 || minutes > 99 || seconds < 0 || seconds > 99 || tenThousandths < 0 || tenThousandths > 9999) {
+        char buffer[80];
+        std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%04d", year, month, day, hours,
+                      minutes, seconds, tenThousandths);
+        return buffer;
     }
+    std::string text = "0000-00-00 00:00:00.0000";
+    const auto put = [&](std::size_t end, int value) {
+        for (; value > 0; value /= 10) text[--end] = static_cast<char>('0' + value % 10);
+    };
+    put(4, year);
+    put(7, month);
+    put(10, day);
+    put(13, hours);
+    put(16, minutes);
+    put(19, seconds);
+    put(24, tenThousandths);
     return text;
 }
 

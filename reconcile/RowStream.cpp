@@ -42,19 +42,17 @@ std::string orderTerm(const std::string& column, const db::ColumnTypes& types) {
 constexpr int kInlineBlobBytes = 1024;
 
 // Whether rule `i`'s blob is read as its bytes: on the central side every
-// column kept as bytes, on the branch side every field the copy reads as
-// bytes.
+// column kept as bytes; on the branch side every field the copy reads as
+// bytes and sends as text or a blob to a column that keeps the bytes sent.
 bool readsBlobBytes(const CentralTable& table, bool branchSide, const db::ColumnTypes& types, std::size_t i) {
     const Rule& rule = table.rules[i];
     const auto found = types.find(upper(branchSide ? rule.field : rule.column));
     if (found == types.end() || found->second.type != kBlob) return false;
-    return branchSide ? table.checked->profile->columns[i].read == transfer::ReadKind::Bytes
-                      : rule.stored == transfer::StoredAs::Bytes;
-}
-
-// A value kept as the bytes sent, which a blob's bytes become unchanged.
-bool keptAsText(const Rule& rule) {
-    return rule.stored == transfer::StoredAs::Text || rule.stored == transfer::StoredAs::Bytes;
+    if (!branchSide) return rule.stored == transfer::StoredAs::Bytes;
+    const transfer::ColumnMapping& mapping = table.checked->profile->columns[i];
+    return mapping.read == transfer::ReadKind::Bytes &&
+           (mapping.write == transfer::WriteKind::Text || mapping.write == transfer::WriteKind::Blob) &&
+           (rule.stored == transfer::StoredAs::Text || rule.stored == transfer::StoredAs::Bytes);
 }
 
 // The columns in rule order, one company's rows, in key order; then each
@@ -219,9 +217,8 @@ void RowStream::load(Row& row) {
         if (!branchSide_ && inlineText_[i] >= 0 && readInlineBytes(inlineText_[i], index, values[i])) continue;
         if (!branchSide_)
             readCentralValue(table_.rules[i], query_, index, values[i]);
-        else if (!keepSent_ && inlineText_[i] >= 0 && keptAsText(table_.rules[i]) &&
-                 readInlineBranchBytes(inlineText_[i], index, scratch_.bytes)) {
-            scratch_.kind = transfer::WriteKind::Blob;
+        else if (!keepSent_ && inlineText_[i] >= 0 && readWholeInline(inlineText_[i], index, scratch_.bytes)) {
+            scratch_.kind = table_.checked->profile->columns[i].write;
             transfer::writtenValueOfSent(table_.rules[i], scratch_, values[i]);
             values[i].problem.clear();
         } else if (keepSent_ && sentAsRead_[i] &&
@@ -247,25 +244,9 @@ void RowStream::load(Row& row) {
     hasPrevious_ = true;
 }
 
-// A blob whose bytes the row holds whole; false when it is longer and must
-// be read from the blob.
-bool RowStream::readInlineBytes(int textIndex, int blobIndex, Value& value) {
-    value.problem.clear();
-    value.null = query_.isNull(blobIndex);
-    value.text.clear();
-    if (value.null) return true;
-    try {
-        if (query_.isNull(textIndex)) return false;
-        query_.readBytes(textIndex, value.text);
-        return true;
-    } catch (const db::Error&) {
-        return false;  // read from the blob, which tells its own failure
-    }
-}
-
-// A branch blob the row holds whole: its bytes, as the copy reads them from
-// the blob; false when it is NULL or longer, and read as the copy reads it.
-bool RowStream::readInlineBranchBytes(int textIndex, int blobIndex, std::string& into) {
+// The bytes of a blob the row holds whole; false when it is NULL or longer,
+// and is read from the blob, which tells its own failure.
+bool RowStream::readWholeInline(int textIndex, int blobIndex, std::string& into) {
     if (query_.isNull(blobIndex) || query_.isNull(textIndex)) return false;
     try {
         query_.readBytes(textIndex, into);
@@ -273,6 +254,15 @@ bool RowStream::readInlineBranchBytes(int textIndex, int blobIndex, std::string&
     } catch (const db::Error&) {
         return false;
     }
+}
+
+// A central blob: NULL, or the bytes the row holds whole; false when it is
+// longer.
+bool RowStream::readInlineBytes(int textIndex, int blobIndex, Value& value) {
+    value.problem.clear();
+    value.null = query_.isNull(blobIndex);
+    value.text.clear();
+    return value.null || readWholeInline(textIndex, blobIndex, value.text);
 }
 
 // Read as the copy reads the row for its upsert; a value it cannot read
@@ -284,10 +274,8 @@ void RowStream::loadSent(SentRow& sent) {
     sent.unsent.clear();
     for (std::size_t i = 0; i < table_.rules.size(); ++i) {
         try {
-            const transfer::WriteKind kind = mappings[i].write;
-            if (inlineText_[i] >= 0 && (kind == transfer::WriteKind::Text || kind == transfer::WriteKind::Blob) &&
-                readInlineBranchBytes(inlineText_[i], static_cast<int>(i), sent.values[i].bytes))
-                sent.values[i].kind = kind;
+            if (inlineText_[i] >= 0 && readWholeInline(inlineText_[i], static_cast<int>(i), sent.values[i].bytes))
+                sent.values[i].kind = mappings[i].write;
             else
                 transfer::readSentValue(mappings[i], query_, static_cast<int>(i), sent.values[i]);
             sentAsRead_[i] = 1;

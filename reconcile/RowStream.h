@@ -59,8 +59,8 @@ private:
     void guarded(Work&& work);
     void load(Row& row);
     void loadSent(SentRow& sent);
+    bool readWholeInline(int textIndex, int blobIndex, std::string& into);
     bool readInlineBytes(int textIndex, int blobIndex, Value& value);
-    bool readInlineBranchBytes(int textIndex, int blobIndex, std::string& into);
     std::string shownKey(const std::vector<Value>& values) const;
 
     std::string where_;
