@@ -24,4 +24,10 @@ private:
     bool connectionLost_;
 };
 
+// Whether `failure` is a database failure that lost its attachment.
+inline bool isConnectionLost(const std::exception& failure) {
+    const auto* database = dynamic_cast<const Error*>(&failure);
+    return database && database->connectionLost();
+}
+
 }  // namespace db

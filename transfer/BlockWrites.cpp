@@ -1,16 +1,12 @@
 #include "transfer/BlockWrites.h"
 
 #include <algorithm>
-#include <cctype>
-#include <map>
 
 #include "db/Connection.h"
 #include "db/ConnectionParameters.h"
 #include "db/DeclaredStatement.h"
 #include "db/Error.h"
 #include "db/LocalFile.h"
-#include "db/NamedParameters.h"
-#include "db/Query.h"
 #include "db/Statement.h"
 #include "db/SystemTables.h"
 
@@ -31,128 +27,6 @@ constexpr unsigned kMostParameters = 32767;
 // MERGEs that fail in a row while every one of their rows then goes in:
 // the server refuses them for themselves (their size), not for a row.
 constexpr int kMergeMissesTolerated = 3;
-// Notes up to this many bytes travel as text inside the block; longer ones
-// as a blob of their own. Most notes are a few hundred bytes; a larger text
-// input would take rows out of every block.
-constexpr unsigned kNoteTextBytes = 1024;
-// Text for a column that is not text (a number or a date written from text).
-constexpr unsigned kConvertedTextBytes = 64;
-
-struct CentralColumn {
-    int type = 0;
-    unsigned byteLength = 0;
-    int subType = 0;
-    std::string charset;
-    unsigned bytesPerCharacter = 1;
-};
-
-std::map<std::string, CentralColumn> readCentralColumns(db::Connection& connection, const std::string& table) {
-    db::Query query(connection);
-    query.addSql(
-        "SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$FIELD_TYPE, F.RDB$FIELD_LENGTH, COALESCE(F.RDB$FIELD_SUB_TYPE, 0), "
-        "TRIM(COALESCE(CS.RDB$CHARACTER_SET_NAME, 'NONE')), COALESCE(CS.RDB$BYTES_PER_CHARACTER, 1) "
-        "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
-        "LEFT JOIN RDB$CHARACTER_SETS CS ON CS.RDB$CHARACTER_SET_ID = F.RDB$CHARACTER_SET_ID "
-        "WHERE RF.RDB$RELATION_NAME = :TABLENAME");
-    query.setText(query.paramIndex("TABLENAME"), table);
-    std::map<std::string, CentralColumn> columns;
-    for (query.open(); !query.eof(); query.next())
-        columns[query.asText(0)] = {query.asInteger(1), static_cast<unsigned>(query.asInteger(2)), query.asInteger(3),
-                                    query.asText(4), static_cast<unsigned>(std::max(1, query.asInteger(5)))};
-    return columns;
-}
-
-std::string upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string trimmed(const std::string& text) {
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-}
-
-bool isPlainName(const std::string& name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
-    });
-}
-
-// The positional text cut at its '?' markers; quoted text and comments keep
-// theirs.
-std::vector<std::string> splitAtMarkers(const std::string& sql) {
-    std::vector<std::string> pieces(1);
-    for (std::size_t i = 0; i < sql.size();) {
-        std::size_t end = i + 1;
-        if (sql[i] == '\'' || sql[i] == '"') {
-            end = sql.find(sql[i], i + 1);
-            end = end == std::string::npos ? sql.size() : end + 1;
-        } else if (sql.compare(i, 2, "--") == 0) {
-            end = std::min(sql.find('\n', i), sql.size());
-        } else if (sql.compare(i, 2, "/*") == 0) {
-            end = sql.find("*/", i + 2);
-            end = end == std::string::npos ? sql.size() : end + 2;
-        } else if (sql[i] == '?') {
-            pieces.emplace_back();
-            i = end;
-            continue;
-        }
-        pieces.back().append(sql, i, end - i);
-        i = end;
-    }
-    return pieces;
-}
-
-// The parenthesised list that starts at the first '(' at or after `from`,
-// split at its commas; `after` is left just past its ')'.
-std::optional<std::vector<std::string>> listAt(const std::string& sql, std::size_t from, std::size_t& after) {
-    const std::size_t open = sql.find('(', from);
-    if (open == std::string::npos || !trimmed(sql.substr(from, open - from)).empty()) return std::nullopt;
-    const std::size_t close = sql.find(')', open);
-    if (close == std::string::npos) return std::nullopt;
-    std::vector<std::string> items;
-    std::size_t start = open + 1;
-    for (std::size_t comma; (comma = sql.find(',', start)) < close; start = comma + 1)
-        items.push_back(trimmed(sql.substr(start, comma - start)));
-    items.push_back(trimmed(sql.substr(start, close - start)));
-    after = close + 1;
-    return items;
-}
-
-// Firebird's message layout: each value at its type's alignment, then its
-// null flag.
-unsigned placeInput(unsigned offset, const BlockWrites::Input& input) {
-    auto place = [&offset](unsigned alignment, unsigned length) {
-        offset = (offset + alignment - 1) / alignment * alignment + length;
-        offset = (offset + 1) / 2 * 2 + 2;
-    };
-    switch (input.kind) {
-        case WriteKind::Text:
-            place(2, input.textCapacity + 2);
-            break;
-        case WriteKind::Double:
-            place(8, 8);
-            break;
-        case WriteKind::Date:
-            place(4, 8);
-            break;
-        case WriteKind::Integer:
-            place(4, 4);
-            break;
-        case WriteKind::Blob:
-            place(2, input.textCapacity + 2);
-            place(4, 8);
-            break;
-    }
-    return offset;
-}
-
-bool isConnectionLost(const std::exception& failure) {
-    const auto* database = dynamic_cast<const db::Error*>(&failure);
-    return database && database->connectionLost();
-}
-
 }  // namespace
 
 void setParameter(const ColumnValue& value, db::Statement& central) { setParameter(central, value.parameter, value); }
@@ -192,12 +66,13 @@ void BlockWrites::learnLayout() {
     if (rowsPerStatement_ > 0) rows = std::min(rows, rowsPerStatement_);
     if (rows <= 1) return;
     if (rowsPerStatement_ == 0 && db::isLocalPath(central_.connection().attachedDatabase())) return;
-    std::vector<std::string> names, columnOfInput;
-    if (!readUpsert(names, columnOfInput) || !declareInputs(names, columnOfInput)) return;
+    std::optional<UpsertLayout> layout = readUpsertLayout(central_.connection(), profile_);
+    if (!layout) return;
+    layout_ = std::move(*layout);
     auto messageLength = [&](int count) {
-        unsigned offset = placeInput(0, Input{WriteKind::Integer, {}, {}, 0, 0});
+        unsigned offset = placeInput(0, UpsertInput{WriteKind::Integer, {}, {}, 0, 0});
         for (int row = 0; row < count; ++row)
-            for (const Input& input : inputs_) offset = placeInput(offset, input);
+            for (const UpsertInput& input : layout_.inputs) offset = placeInput(offset, input);
         return offset;
     };
     while (rows > 1 && messageLength(rows) > kMessageLimit) --rows;
@@ -205,7 +80,7 @@ void BlockWrites::learnLayout() {
     // With MERGEs the blocks only take what a MERGE fails: a large block
     // costs the server a fifth of a second to prepare, so it is prepared at
     // its first use, if any.
-    if (mergeRows_ && plainUpsert_) learnMerge();
+    if (mergeRows_ && layout_.plainUpsert) learnMerge();
     if (!merge_) prepareBlocks();
 }
 
@@ -221,20 +96,20 @@ void BlockWrites::prepareBlocks() {
 // A MERGE matches on the primary key, which the upsert must set.
 void BlockWrites::learnMerge() {
     try {
-        for (const std::string& keyColumn : db::readPrimaryKey(central_.connection(), table_)) {
-            const auto found = std::find(columns_.begin(), columns_.end(), upper(keyColumn));
-            if (found == columns_.end() || !isPlainName(*found)) return;
-            keyMarkers_.push_back(static_cast<std::size_t>(found - columns_.begin()));
+        for (const std::string& keyColumn : db::readPrimaryKey(central_.connection(), layout_.table)) {
+            const auto found = std::find(layout_.columns.begin(), layout_.columns.end(), upperName(keyColumn));
+            if (found == layout_.columns.end() || !isPlainName(*found)) return;
+            keyMarkers_.push_back(static_cast<std::size_t>(found - layout_.columns.begin()));
         }
         if (keyMarkers_.empty()) return;
         int rows = std::min(kMostRowsPerMerge, rowsPerCommit_);
         if (rowsPerStatement_ > 0) rows = std::min(rows, rowsPerStatement_);
-        rows = std::min(rows, static_cast<int>((kMostParameters - 1) / inputs_.size()));
+        rows = std::min(rows, static_cast<int>((kMostParameters - 1) / layout_.inputs.size()));
         // Every input as the text or value it travels as, notes as text.
         auto messageLength = [&](int count) {
             unsigned offset = 0;
             for (int row = 0; row < count; ++row)
-                for (Input input : inputs_) {
+                for (UpsertInput input : layout_.inputs) {
                     if (input.kind == WriteKind::Blob) input.kind = WriteKind::Text;
                     offset = placeInput(offset, input);
                 }
@@ -273,125 +148,27 @@ bool BlockWrites::prepareMerge(int rows) {
 std::string BlockWrites::mergeText(int rows) const {
     auto source = [](std::size_t input) { return "S.C" + std::to_string(input); };
     std::string row;
-    for (std::size_t index = 0; index < inputs_.size(); ++index)
-        row += "CAST(? AS " + inputs_[index].type + ") C" + std::to_string(index) + ", ";
+    for (std::size_t index = 0; index < layout_.inputs.size(); ++index)
+        row += "CAST(? AS " + layout_.inputs[index].type + ") C" + std::to_string(index) + ", ";
     std::string sourceRows;
     for (int number = 0; number < rows; ++number)
         sourceRows +=
             (number ? "\nUNION ALL SELECT " : "SELECT ") + row + std::to_string(number) + " N FROM RDB$DATABASE";
     std::string match;
     for (const std::size_t marker : keyMarkers_)
-        match += (match.empty() ? "T." : " AND T.") + columns_[marker] + " = " +
-                 source(static_cast<std::size_t>(inputOfMarker_[marker]));
+        match += (match.empty() ? "T." : " AND T.") + layout_.columns[marker] + " = " +
+                 source(static_cast<std::size_t>(layout_.inputOfMarker[marker]));
     std::string updates, insertColumns, insertValues;
-    for (std::size_t marker = 0; marker < columns_.size(); ++marker) {
-        const std::string value = source(static_cast<std::size_t>(inputOfMarker_[marker]));
+    for (std::size_t marker = 0; marker < layout_.columns.size(); ++marker) {
+        const std::string value = source(static_cast<std::size_t>(layout_.inputOfMarker[marker]));
         const char* comma = marker ? ", " : "";
-        updates += comma + columns_[marker] + " = " + value;
-        insertColumns += comma + columns_[marker];
+        updates += comma + layout_.columns[marker] + " = " + value;
+        insertColumns += comma + layout_.columns[marker];
         insertValues += comma + value;
     }
-    return "MERGE INTO " + table_ + " T USING (SELECT * FROM (" + sourceRows + ") R WHERE R.N < ?) S ON (" + match +
+    return "MERGE INTO " + layout_.table + " T USING (SELECT * FROM (" + sourceRows + ") R WHERE R.N < ?) S ON (" + match +
            ")\nWHEN MATCHED THEN UPDATE SET " + updates + "\nWHEN NOT MATCHED THEN INSERT (" + insertColumns +
            ") VALUES (" + insertValues + ")";
-}
-
-// Reads the upsert as "UPDATE OR INSERT INTO table (columns) VALUES
-// (markers) ...", one marker per column: its distinct parameters, each with
-// the column of its first marker.
-bool BlockWrites::readUpsert(std::vector<std::string>& names, std::vector<std::string>& columnOfInput) {
-    const db::NamedParameters parsed = db::parseNamedParameters(profile_.upsertSql);
-    std::string body = trimmed(parsed.positionalSql);
-    while (!body.empty() && body.back() == ';') body = trimmed(body.substr(0, body.size() - 1));
-    const std::string shape = upper(body);
-    const std::string start = "UPDATE OR INSERT INTO ";
-    if (shape.rfind(start, 0) != 0) return false;
-    const std::size_t nameEnd = shape.find_first_of(" (", start.size());
-    table_ = trimmed(shape.substr(start.size(), nameEnd - start.size()));
-    std::size_t afterColumns = 0, afterValues = 0;
-    const auto columns = listAt(shape, nameEnd, afterColumns);
-    const std::size_t values = shape.find("VALUES", afterColumns);
-    if (!isPlainName(table_) || !columns || values == std::string::npos) return false;
-    const auto markers = listAt(shape, values + 6, afterValues);
-    bodyPieces_ = splitAtMarkers(body);
-    plainUpsert_ = markers && trimmed(shape.substr(afterValues)).empty();
-    if (!markers || markers->size() != columns->size() || markers->size() != parsed.names.size() ||
-        bodyPieces_.size() != parsed.names.size() + 1 ||
-        std::any_of(markers->begin(), markers->end(), [](const std::string& item) { return item != "?"; }))
-        return false;
-    columns_ = *columns;
-    for (std::size_t marker = 0; marker < parsed.names.size(); ++marker) {
-        const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-            return db::equalsIgnoringCase(name, parsed.names[marker]);
-        });
-        inputOfMarker_.push_back(static_cast<int>(found - names.begin()));
-        if (found == names.end()) {
-            names.push_back(parsed.names[marker]);
-            columnOfInput.push_back((*columns)[marker]);
-        }
-    }
-    return true;
-}
-
-// Declares every parameter in the type the per-row statement sends it, text
-// as long as the central column (or the note text limit) in the column's
-// character set, so no value is converted on its way into the block.
-bool BlockWrites::declareInputs(const std::vector<std::string>& names, const std::vector<std::string>& columnOfInput) {
-    std::vector<std::optional<WriteKind>> kinds(names.size());
-    for (const ColumnMapping& mapping : profile_.columns) {
-        const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-            return db::equalsIgnoringCase(name, mapping.parameter);
-        });
-        if (found == names.end()) return false;
-        const auto input = static_cast<std::size_t>(found - names.begin());
-        if (kinds[input] && *kinds[input] != mapping.write) return false;
-        kinds[input] = mapping.write;
-        inputOfMapping_.push_back(static_cast<int>(input));
-    }
-    if (std::any_of(kinds.begin(), kinds.end(), [](const auto& kind) { return !kind; })) return false;
-
-    const auto central = readCentralColumns(central_.connection(), table_);
-    for (std::size_t index = 0; index < names.size(); ++index) {
-        const auto found = central.find(columnOfInput[index]);
-        if (found == central.end()) return false;
-        const CentralColumn& column = found->second;
-        Input input;
-        input.kind = *kinds[index];
-        input.firstPosition = inputsPerRow_;
-        auto text = [&](unsigned bytes, const std::string& charset, unsigned bytesPerCharacter) {
-            const unsigned characters = std::max(1u, bytes / bytesPerCharacter);
-            input.textCapacity = characters * bytesPerCharacter;
-            input.type = "VARCHAR(" + std::to_string(characters) + ") CHARACTER SET " + charset;
-        };
-        switch (input.kind) {
-            case WriteKind::Text:
-                if (column.type == db::kChar || column.type == db::kVarchar)
-                    text(column.byteLength, column.charset, column.bytesPerCharacter);
-                else
-                    text(kConvertedTextBytes, "NONE", 1);
-                break;
-            case WriteKind::Double:
-                input.type = "DOUBLE PRECISION";
-                break;
-            case WriteKind::Date:
-                input.type = "TIMESTAMP";
-                break;
-            case WriteKind::Integer:
-                input.type = "INTEGER";
-                break;
-            case WriteKind::Blob:
-                if (column.type != db::kBlob || !isPlainName(columnOfInput[index])) return false;
-                if (column.subType == 1)
-                    text(kNoteTextBytes, column.charset, column.bytesPerCharacter);
-                else
-                    text(kNoteTextBytes, "OCTETS", 1);
-                input.blobType = "TYPE OF COLUMN " + table_ + "." + columnOfInput[index];
-                break;
-        }
-        inputsPerRow_ += input.kind == WriteKind::Blob ? 2 : 1;
-        inputs_.push_back(input);
-    }
-    return true;
 }
 
 bool BlockWrites::prepareBlock(int rows) {
@@ -415,14 +192,14 @@ std::string BlockWrites::blockText(int rows) const {
     };
     std::string declarations = "GIVEN INTEGER = ?";
     std::string variables;
-    for (std::size_t index = 0; index < inputs_.size(); ++index)
-        if (inputs_[index].kind == WriteKind::Blob)
-            variables += "DECLARE VARIABLE X" + std::to_string(index) + " " + inputs_[index].blobType + ";\n";
+    for (std::size_t index = 0; index < layout_.inputs.size(); ++index)
+        if (layout_.inputs[index].kind == WriteKind::Blob)
+            variables += "DECLARE VARIABLE X" + std::to_string(index) + " " + layout_.inputs[index].blobType + ";\n";
     std::string statements;
     for (int row = 0; row < rows; ++row) {
         std::string assignments;
-        for (std::size_t index = 0; index < inputs_.size(); ++index) {
-            const Input& input = inputs_[index];
+        for (std::size_t index = 0; index < layout_.inputs.size(); ++index) {
+            const UpsertInput& input = layout_.inputs[index];
             declarations += ",\n" + inputName("V", row, index) + " " + input.type + " = ?";
             if (input.kind != WriteKind::Blob) continue;
             declarations += ",\n" + inputName("B", row, index) + " " + input.blobType + " = ?";
@@ -431,12 +208,12 @@ std::string BlockWrites::blockText(int rows) const {
                            ";\n    IF (:" + inputName("B", row, index) + " IS NOT NULL) THEN " + variable +
                            " = :" + inputName("B", row, index) + ";\n";
         }
-        std::string upsert = bodyPieces_[0];
-        for (std::size_t marker = 0; marker < inputOfMarker_.size(); ++marker) {
-            const auto input = static_cast<std::size_t>(inputOfMarker_[marker]);
-            upsert += inputs_[input].kind == WriteKind::Blob ? ":X" + std::to_string(input)
+        std::string upsert = layout_.bodyPieces[0];
+        for (std::size_t marker = 0; marker < layout_.inputOfMarker.size(); ++marker) {
+            const auto input = static_cast<std::size_t>(layout_.inputOfMarker[marker]);
+            upsert += layout_.inputs[input].kind == WriteKind::Blob ? ":X" + std::to_string(input)
                                                              : ":" + inputName("V", row, input);
-            upsert += bodyPieces_[marker + 1];
+            upsert += layout_.bodyPieces[marker + 1];
         }
         statements +=
             "  IF (STOPPED = 0 AND GIVEN > " + std::to_string(row) + ") THEN\n  BEGIN\n" + assignments + "    " +
@@ -451,16 +228,16 @@ std::string BlockWrites::blockText(int rows) const {
 
 bool BlockWrites::fits(const RowValues& row) const {
     return std::all_of(row.begin(), row.end(), [&](const ColumnValue& value) {
-        const Input& input =
-            inputs_[static_cast<std::size_t>(inputOfMapping_[value.mapping - profile_.columns.data()])];
+        const UpsertInput& input =
+            layout_.inputs[static_cast<std::size_t>(layout_.inputOfMapping[value.mapping - profile_.columns.data()])];
         return input.kind != WriteKind::Text || value.bytes.size() <= input.textCapacity;
     });
 }
 
 void BlockWrites::setRow(unsigned firstPosition, const RowValues& row, db::Transaction& transaction) {
     for (const ColumnValue& value : row) {
-        const Input& input =
-            inputs_[static_cast<std::size_t>(inputOfMapping_[value.mapping - profile_.columns.data()])];
+        const UpsertInput& input =
+            layout_.inputs[static_cast<std::size_t>(layout_.inputOfMapping[value.mapping - profile_.columns.data()])];
         const unsigned position = firstPosition + input.firstPosition;
         switch (input.kind) {
             case WriteKind::Text:
@@ -492,7 +269,7 @@ std::optional<std::string> BlockWrites::writeAlone(const RowValues& row, db::Tra
         central_.execute(transaction);
         return std::nullopt;
     } catch (const std::exception& failure) {
-        if (isConnectionLost(failure)) throw;
+        if (db::isConnectionLost(failure)) throw;
         return failure.what();
     }
 }
@@ -505,7 +282,7 @@ void BlockWrites::writeRun(const std::vector<const RowValues*>& rows, std::size_
             block_->clear();
             block_->setInteger(0, static_cast<std::int32_t>(end - begin));
             for (std::size_t row = begin; row < end; ++row)
-                setRow(1 + static_cast<unsigned>(row - begin) * inputsPerRow_, *rows[row], transaction);
+                setRow(1 + static_cast<unsigned>(row - begin) * layout_.inputsPerRow, *rows[row], transaction);
             ++*executions_;
             flags = block_->execute(transaction);
         } catch (const db::Error& failure) {
@@ -528,8 +305,8 @@ void BlockWrites::writeRun(const std::vector<const RowValues*>& rows, std::size_
 
 bool BlockWrites::fitsMerge(const RowValues& row) const {
     return std::all_of(row.begin(), row.end(), [&](const ColumnValue& value) {
-        const Input& input =
-            inputs_[static_cast<std::size_t>(inputOfMapping_[value.mapping - profile_.columns.data()])];
+        const UpsertInput& input =
+            layout_.inputs[static_cast<std::size_t>(layout_.inputOfMapping[value.mapping - profile_.columns.data()])];
         return (input.kind != WriteKind::Text && input.kind != WriteKind::Blob) ||
                value.bytes.size() <= input.textCapacity;
     });
@@ -542,12 +319,12 @@ std::string BlockWrites::keyOf(const RowValues& row) const {
     std::string key;
     for (const std::size_t marker : keyMarkers_)
         for (const ColumnValue& value : row) {
-            const int input = inputOfMarker_[marker];
-            if (inputOfMapping_[value.mapping - profile_.columns.data()] != input) continue;
+            const int input = layout_.inputOfMarker[marker];
+            if (layout_.inputOfMapping[value.mapping - profile_.columns.data()] != input) continue;
             switch (value.kind) {
                 case WriteKind::Text:
                 case WriteKind::Blob:
-                    key += upper(value.bytes.substr(0, value.bytes.find_last_not_of(' ') + 1));
+                    key += upperName(value.bytes.substr(0, value.bytes.find_last_not_of(' ') + 1));
                     break;
                 case WriteKind::Double:
                     key += std::to_string(value.number);
@@ -586,9 +363,9 @@ bool BlockWrites::tryMerge(const std::vector<const RowValues*>& rows, std::size_
         merge_->clear();
         for (std::size_t row = begin; row < end; ++row)
             for (const ColumnValue& value : *rows[row]) {
-                const auto input = static_cast<std::size_t>(inputOfMapping_[value.mapping - profile_.columns.data()]);
-                const auto position = static_cast<unsigned>((row - begin) * inputs_.size() + input);
-                switch (inputs_[input].kind) {
+                const auto input = static_cast<std::size_t>(layout_.inputOfMapping[value.mapping - profile_.columns.data()]);
+                const auto position = static_cast<unsigned>((row - begin) * layout_.inputs.size() + input);
+                switch (layout_.inputs[input].kind) {
                     case WriteKind::Text:
                     case WriteKind::Blob:
                         merge_->setText(position, value.bytes);
@@ -604,7 +381,7 @@ bool BlockWrites::tryMerge(const std::vector<const RowValues*>& rows, std::size_
                         break;
                 }
             }
-        merge_->setInteger(static_cast<unsigned>(static_cast<std::size_t>(mergeCapacity_) * inputs_.size()),
+        merge_->setInteger(static_cast<unsigned>(static_cast<std::size_t>(mergeCapacity_) * layout_.inputs.size()),
                            static_cast<std::int32_t>(end - begin));
         ++*executions_;
         merge_->execute(transaction);

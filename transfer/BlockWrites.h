@@ -9,6 +9,7 @@
 
 #include "db/DateTime.h"
 #include "transfer/TableProfile.h"
+#include "transfer/UpsertLayout.h"
 #include "transfer/WrittenValue.h"
 
 namespace db {
@@ -81,15 +82,6 @@ public:
     // outcome. Only a lost connection leaves as an exception.
     void write(const std::vector<const RowValues*>& rows, db::Transaction& transaction, const Outcome& outcome);
 
-    // How one distinct parameter of the upsert travels in a block.
-    struct Input {
-        WriteKind kind = WriteKind::Text;
-        std::string type;            // its declared type
-        std::string blobType;        // Blob: the blob input's type; the text one is `type`
-        unsigned textCapacity = 0;   // Text, and Blob as text: bytes the input holds
-        unsigned firstPosition = 0;  // within a row's inputs
-    };
-
 private:
     void learnLayout();
     void learnMerge();
@@ -102,8 +94,6 @@ private:
                   db::Transaction& transaction);
     void writeBlocks(const std::vector<const RowValues*>& rows, std::size_t begin, std::size_t end,
                      db::Transaction& transaction, const Outcome& outcome);
-    bool readUpsert(std::vector<std::string>& names, std::vector<std::string>& columnOfInput);
-    bool declareInputs(const std::vector<std::string>& names, const std::vector<std::string>& columnOfInput);
     void prepareBlocks();
     bool prepareBlock(int rows);
     std::string blockText(int rows) const;
@@ -120,16 +110,9 @@ private:
     int rowsPerCommit_;
     bool learnt_ = false;
     int capacity_ = 1;
-    std::string table_;
-    std::vector<std::string> bodyPieces_;  // the upsert around its markers
-    std::vector<int> inputOfMarker_;       // per marker of the upsert: its input
-    std::vector<Input> inputs_;            // per distinct parameter
-    std::vector<int> inputOfMapping_;      // per profile column
-    unsigned inputsPerRow_ = 0;
+    UpsertLayout layout_;
     std::unique_ptr<db::DeclaredStatement> block_;
     bool mergeRows_;
-    bool plainUpsert_ = false;             // nothing after its VALUES list
-    std::vector<std::string> columns_;     // per marker of the upsert: its column
     std::vector<std::size_t> keyMarkers_;  // the markers of the primary key's columns
     int mergeCapacity_ = 0;
     int mergeMisses_ = 0;  // MERGEs in a row that failed with no row failing after

@@ -15,6 +15,7 @@
 #include "db/Statement.h"
 #include "db/Transaction.h"
 #include "transfer/BlockWrites.h"
+#include "transfer/CentralWrites.h"
 #include "transfer/DisplayText.h"
 #include "transfer/Tables.h"
 
@@ -122,23 +123,6 @@ RowValues readRow(const ResolvedProfile& resolved, db::Query& branch) {
     return row;
 }
 
-bool isConnectionLost(const std::exception& failure) {
-    const auto* database = dynamic_cast<const db::Error*>(&failure);
-    return database && database->connectionLost();
-}
-
-// Runs a call on the central statement; its attachment lost is told as such.
-template <typename Call>
-void onCentral(Call&& call) {
-    try {
-        call();
-    } catch (const db::Error& failure) {
-        if (failure.connectionLost() && !dynamic_cast<const CentralConnectionLost*>(&failure))
-            throw CentralConnectionLost(failure.what(), failure.code(), true);
-        throw;
-    }
-}
-
 // One branch row as the reading side hands it over: its key as the screen
 // shows it and its values, or why they could not be read.
 struct ReadRow {
@@ -213,7 +197,7 @@ private:
             row.key = displayText(branch_.asText(resolved_.keyField()));
             row.values = readRow(resolved_, branch_);
         } catch (const std::exception& failure) {
-            if (isConnectionLost(failure)) {
+            if (db::isConnectionLost(failure)) {
                 row.ends = std::current_exception();
                 return row;
             }
@@ -271,178 +255,6 @@ private:
     std::thread thread_;  // last: starts once the rest is in place
 };
 
-// One log line for a row that was not written, in the window's format.
-void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tally, const std::string& key,
-                const std::string& message) {
-    const std::string shownMessage = displayText(message);
-    view.appendLog(profile.logPrefix + key + " Erro: " + shownMessage);
-    tally.failures.push_back({key, shownMessage});
-    ++tally.failed;
-}
-
-// Where the loop's rows are committed: each on its own, or several in one
-// transaction. With several, the rows are kept until a block of them is
-// full and then written together (BlockWrites); a row that fails before it
-// reaches the central statement waits in line too, so the log keeps the
-// rows' order. Rows written into the open transaction count as written only
-// when it commits; when the commit fails they all become failed rows.
-class CentralWrites {
-public:
-    CentralWrites(db::Statement& central, const TableProfile& profile, ProgressView& view, const CommitPolicy& policy,
-                  CopyTally& tally, BlockWrites* keptBlocks)
-        : central_(central),
-          profile_(profile),
-          view_(view),
-          rowsPerCommit_(policy.rowsPerCommit),
-          serverCommitsEachRow_(policy.serverCommitsEachRow),
-          tally_(tally),
-          blocks_(keptBlocks ? *keptBlocks
-                             : ownBlocks_.emplace(central, profile, tally.centralStatements, policy.rowsPerStatement,
-                                                  policy.rowsPerCommit, policy.mergeRows)) {
-        blocks_.countInto(tally.centralStatements);
-    }
-
-    // Whether rows are handed over with their values (add) rather than set
-    // on the central statement (write): only where several go in one
-    // statement. A central that takes one row a statement (a local file)
-    // gets each row straight into the open transaction.
-    bool collectsRows() {
-        if (rowsPerCommit_ <= 1) return false;
-        if (!collects_) onCentral([&] { collects_ = blocks_.capacity() > 1; });
-        return *collects_;
-    }
-
-    // The row's parameters are set; `key` is its key as the screen shows it.
-    void write(const std::string& key) {
-        if (rowsPerCommit_ > 1) {
-            ++tally_.centralStatements;
-            onCentral([&] {
-                if (!open_) open_.emplace(central_.connection());
-                central_.execute(*open_);
-            });
-            committing_.push_back(key);
-            if (static_cast<int>(committing_.size()) >= rowsPerCommit_) commitOpen();
-            return;
-        }
-        ++tally_.centralStatements;
-        onCentral([&] {
-            if (!serverCommitsEachRow_) return central_.execute();
-            if (!eachRow_) eachRow_.emplace(central_.connection(), db::Transaction::Commits::EachStatement);
-            central_.execute(*eachRow_);
-        });
-        ++tally_.written;
-    }
-
-    void add(const std::string& key, RowValues values) {
-        pending_.push_back({key, std::move(values), {}});
-        ++pendingValues_;
-        int room = rowsPerCommit_ - static_cast<int>(committing_.size());
-        onCentral([&] { room = std::min(room, blocks_.capacity()); });
-        if (pendingValues_ >= room) flush();
-    }
-
-    // The row failed before reaching the central statement.
-    void rowFailed(const std::string& key, const std::string& message) {
-        if (!collects_.value_or(false)) {
-            logFailure(view_, profile_, tally_, key, message);
-            return;
-        }
-        pending_.push_back({key, std::nullopt, message});
-    }
-
-    void commit() {
-        flush();
-        commitOpen();
-        endEachRow();
-    }
-
-private:
-    // The rows of the server-committed transaction are in already: ending
-    // it has nothing left to commit, and a failure there loses no row.
-    void endEachRow() {
-        if (!eachRow_) return;
-        try {
-            eachRow_->commit();
-        } catch (const db::Error&) {
-        }
-        eachRow_.reset();
-    }
-
-    struct PendingRow {
-        std::string key;
-        std::optional<RowValues> values;
-        std::string failure;  // when there are no values
-    };
-
-    void flush() {
-        std::vector<PendingRow> rows;
-        rows.swap(pending_);
-        pendingValues_ = 0;
-        std::vector<const RowValues*> values;
-        for (const PendingRow& row : rows)
-            if (row.values) values.push_back(&*row.values);
-        // Outcomes come in row order; rows that failed before reaching the
-        // central statement are told in their place.
-        std::size_t next = 0;
-        auto logFailedBefore = [&] {
-            for (; next < rows.size() && !rows[next].values; ++next)
-                logFailure(view_, profile_, tally_, rows[next].key, rows[next].failure);
-        };
-        auto outcome = [&](const std::optional<std::string>& failure) {
-            logFailedBefore();
-            const std::string& key = rows[next++].key;
-            if (failure)
-                logFailure(view_, profile_, tally_, key, *failure);
-            else
-                committing_.push_back(key);
-        };
-        try {
-            if (!values.empty())
-                onCentral([&] {
-                    if (!open_) open_.emplace(central_.connection());
-                    blocks_.write(values, *open_, outcome);
-                });
-        } catch (const std::exception& failure) {
-            if (isConnectionLost(failure)) throw;
-            // Nothing reached the central (its transaction did not start):
-            // the rows not told yet fail with that reason.
-            for (logFailedBefore(); next < rows.size(); logFailedBefore()) outcome(std::string(failure.what()));
-        }
-        logFailedBefore();
-        if (static_cast<int>(committing_.size()) >= rowsPerCommit_) commitOpen();
-    }
-
-    void commitOpen() {
-        if (!open_) return;
-        std::vector<std::string> keys;
-        keys.swap(committing_);
-        try {
-            onCentral([&] { open_->commit(); });
-            tally_.written += static_cast<int>(keys.size());
-        } catch (const std::exception& failure) {
-            open_.reset();
-            if (isConnectionLost(failure)) throw;
-            for (const std::string& key : keys) logFailure(view_, profile_, tally_, key, failure.what());
-        }
-        open_.reset();
-    }
-
-    db::Statement& central_;
-    const TableProfile& profile_;
-    ProgressView& view_;
-    int rowsPerCommit_;
-    bool serverCommitsEachRow_;
-    CopyTally& tally_;
-    std::optional<bool> collects_;  // known once the blocks tell their capacity
-    std::optional<BlockWrites> ownBlocks_;
-    BlockWrites& blocks_;
-    std::optional<db::Transaction> open_;
-    std::optional<db::Transaction> eachRow_;  // one row per commit, committed by the server
-    std::vector<PendingRow> pending_;
-    int pendingValues_ = 0;
-    std::vector<std::string> committing_;  // written into the open transaction
-};
-
 }  // namespace
 
 int retornaQuantRegistros(db::Query& pQuery, ProgressView& view) {
@@ -480,7 +292,7 @@ void copyReadAhead(db::Statement& central, db::Query& branch, const TableProfile
                 writes.write(row->key);
             }
         } catch (const std::exception& failure) {
-            if (isConnectionLost(failure) || row->ends) throw;
+            if (db::isConnectionLost(failure) || row->ends) throw;
             writes.rowFailed(row->key, failure.what());
         }
         if (view.stopRequested()) {
@@ -511,7 +323,7 @@ void copyInTurn(db::Statement& central, db::Query& branch, const TableProfile& p
         } catch (const std::exception& failure) {
             // A connection that is gone fails every row after it the
             // same way: that ends the job instead.
-            if (isConnectionLost(failure)) throw;
+            if (db::isConnectionLost(failure)) throw;
             // Reading the key again may itself fail (no key column);
             // that failure is not a row's and leaves the loop.
             const std::string key = displayText(branch.asText(resolved->keyField()));
@@ -616,7 +428,7 @@ void RowWriter::write(const std::string& key, const std::vector<SentValue>& valu
             writes_->write(key);
         }
     } catch (const std::exception& failure) {
-        if (isConnectionLost(failure)) throw;
+        if (db::isConnectionLost(failure)) throw;
         writes_->rowFailed(key, failure.what());
     }
 }
