@@ -79,4 +79,16 @@ IStatement* PreparedSql::prepared(ITransaction* transaction) {
     return statement_;
 }
 
+std::string PreparedSql::plan() {
+    IStatement* statement = prepared();
+    try {
+        Connection::Call call(connection());
+        fb::ThrowingStatus status;
+        const char* text = statement->getPlan(&status, false);
+        return text ? text : "";
+    } catch (const FbException& failure) {
+        fb::rethrowAsError(failure);
+    }
+}
+
 }  // namespace db

@@ -34,6 +34,10 @@ public:
     const std::string& sql() const { return sql_; }
 
     ParameterSet& parameters() { return parameters_; }
+
+    // The engine's plan for the statement (prepared now if need be), as
+    // "PLAN ..." text.
+    std::string plan();
     // The connection the statement is attached to; throws when none.
     Connection& connection() const;
 

@@ -57,6 +57,7 @@ private:
 
     template <typename Work>
     void guarded(Work&& work);
+    std::string planIfPrepared();
     void load(Row& row);
     void loadSent(SentRow& sent);
     bool readWholeInline(int textIndex, int blobIndex, std::string& into);
