@@ -232,7 +232,9 @@ TEST(Check, FindsWhatDiffersBetweenTheCentralRowsAndTheirBranches) {
         EXPECT_EQ(report["exitStatus"], status);
         EXPECT_EQ(report["check"]["inSync"], status == 0);
         if (!columns.empty()) {
-            EXPECT_EQ(report["check"]["results"][0]["differences"][0]["columns"], nlohmann::json(columns));
+            // A check that ended early has no differences to index into.
+            const nlohmann::json::json_pointer first("/check/results/0/differences/0/columns");
+            EXPECT_EQ(report.contains(first) ? report.at(first) : nlohmann::json(), nlohmann::json(columns));
         }
     }
 }
