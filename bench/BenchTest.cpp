@@ -413,8 +413,10 @@ private:
 // one more delay later, every byte in order, the large payload in many
 // pieces; a chunk sent 40 ms after another is not held behind it for a
 // whole delay; the client's close reaches the server, whose close comes back.
+// The delay is long beside the 40 ms between the chunks, so a busy machine's
+// scheduling cannot pass for a chunk held behind another.
 TEST(LatencyProxy, DelaysEachDirectionAndKeepsTheBytesInOrder) {
-    for (const milliseconds oneWay : {milliseconds(0), milliseconds(60)}) {
+    for (const milliseconds oneWay : {milliseconds(0), milliseconds(200)}) {
         SCOPED_TRACE(oneWay.count());
         EchoServer server;
         bench::LatencyProxy proxy("localhost", server.port(), oneWay);
