@@ -213,7 +213,6 @@ int Query::fieldIndex(std::string_view name) const {
     throw Error("Field '" + std::string(name) + "' not found");
 }
 
-
 std::int64_t Query::scaledInteger(const Field& f) const {
     switch (f.type) {
         case SQL_SHORT:

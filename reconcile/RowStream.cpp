@@ -8,8 +8,8 @@
 #include <regex>
 #include <thread>
 
-#include "db/Error.h"
 #include "db/Connection.h"
+#include "db/Error.h"
 #include "db/LocalFile.h"
 #include "reconcile/ReconcileError.h"
 #include "transfer/DisplayText.h"

@@ -2,11 +2,27 @@
 
 #include <algorithm>
 
+#include "db/Error.h"
 #include "db/Statement.h"
 #include "transfer/DisplayText.h"
 
 namespace transfer {
 
+namespace {
+
+// Runs a call on the central statement; its attachment lost is told as such.
+template <typename Call>
+void onCentral(Call&& call) {
+    try {
+        call();
+    } catch (const db::Error& failure) {
+        if (failure.connectionLost() && !dynamic_cast<const CentralConnectionLost*>(&failure))
+            throw CentralConnectionLost(failure.what(), failure.code(), true);
+        throw;
+    }
+}
+
+// One log line for a row that was not written, in the window's format.
 void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tally, const std::string& key,
                 const std::string& message) {
     const std::string shownMessage = displayText(message);
@@ -14,6 +30,8 @@ void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tall
     tally.failures.push_back({key, shownMessage});
     ++tally.failed;
 }
+
+}  // namespace
 
 CentralWrites::CentralWrites(db::Statement& central, const TableProfile& profile, ProgressView& view,
                              const CommitPolicy& policy, CopyTally& tally, BlockWrites* keptBlocks)

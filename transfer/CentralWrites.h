@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "db/Error.h"
 #include "db/Transaction.h"
 #include "transfer/BlockWrites.h"
 #include "transfer/ProgressView.h"
@@ -16,22 +15,6 @@ class Statement;
 }
 
 namespace transfer {
-
-// Runs a call on the central statement; its attachment lost is told as such.
-template <typename Call>
-void onCentral(Call&& call) {
-    try {
-        call();
-    } catch (const db::Error& failure) {
-        if (failure.connectionLost() && !dynamic_cast<const CentralConnectionLost*>(&failure))
-            throw CentralConnectionLost(failure.what(), failure.code(), true);
-        throw;
-    }
-}
-
-// One log line for a row that was not written, in the window's format.
-void logFailure(ProgressView& view, const TableProfile& profile, CopyTally& tally, const std::string& key,
-                const std::string& message);
 
 // Where the loop's rows are committed: each on its own, or several in one
 // transaction. With several, the rows are kept until a block of them is
