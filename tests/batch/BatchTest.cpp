@@ -168,6 +168,8 @@ TEST_F(Batch, ExitStatusTellsHowTheRunEnded) {
         {{good + "=01", noKey + "=01"}, 2, "Ended by the failure of the DOCUREC job of " + noKey},
         {{}, 0, "Done: every row written.", {"--list", bomList}},
         {{gone + "=01", gone + "=02", good + "=01"}, 1, "Done with errors: 0 rows not written, 1 branch database not"},
+        {{gone + "=01", gone + "=02"}, 1, "Done with errors: 0 rows not written, 1 branch database not opened.",
+         {"--changed-only"}},
         {{oneRefused + "=03"}, 1, "Done with errors: 1 row not written, 0 branch databases not opened."},
         {{odd + "=01"}, 1, "Erro ao conectar no banco de dados: " + dir.file("odd\\x1b[2J\\t.fb") + " Motivo: "},
     };
