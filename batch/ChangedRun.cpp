@@ -279,10 +279,6 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
     // declared after the attachments they read through.
     BranchRowsAhead nextCodeRows;
     std::vector<std::string> nextCodeBancos;
-    // Attached while the first entries are attached and the tables described:
-    // each attach is the engine's work of a few milliseconds. A run whose
-    // entries all fail to open has made them for nothing, and lets them go.
-    if (!codes.empty()) centralRows.emplace(readerSetup, centralReaders, centralChanges);
     for (std::size_t c = 0; c < codes.size(); ++c) {
         const std::string& code = codes[c];
         // Opened, if at all, for this code by the one before it.
@@ -292,6 +288,8 @@ std::optional<FailedJob> writeChangedRows(db::Connection& central, const Argumen
         OpenedEntries opened =
             openEntries(central, bancos, arguments, terminal, summary, unopened, code, branchAttachments);
         if (opened.bancos.empty()) continue;
+        // Attached while the first tables are described.
+        if (!centralRows) centralRows.emplace(readerSetup, centralReaders, centralChanges);
         // Only a code whose every entry is read to its end may lose rows: a
         // key no opened branch holds may sit in one that was not opened.
         const std::string incomplete =
