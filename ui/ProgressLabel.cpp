@@ -5,7 +5,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRawFont>
-#include <QTextLayout>
 #include <QTransform>
 #include <QtMath>
 #include <algorithm>
@@ -29,7 +28,7 @@ void ProgressLabel::setText(const QString& text) {
     const QRect before = geometry();
     const QString leadBefore = lead_.text();
     const qreal topBefore = textTop();
-    const Line restBefore = std::move(rest_);  // laid out anew below
+    const LaidOutLine restBefore = std::move(rest_);  // laid out anew below
     {
         // QLabel marks all of itself for painting on every new text; what
         // changed is repainted below instead. The previous state is put
@@ -55,32 +54,8 @@ void ProgressLabel::setText(const QString& text) {
     }
 }
 
-ProgressLabel::Line ProgressLabel::layOutLine(const QString& text, const QFont& font) {
-    // As QStaticText lays out plain text, so the key looks as the lead does.
-    QTextLayout layout(text, font);
-    layout.setCacheEnabled(true);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    line.setLeadingIncluded(true);
-    line.setLineWidth(std::numeric_limits<int>::max() / 256);  // the widest line Qt lays out: no wrapping
-    line.setPosition(QPointF(0, 0));
-    layout.endLayout();
-    Line laidOut{text, layout.glyphRuns(), {}, layout.boundingRect().size()};
-    for (qsizetype run = 0; run < laidOut.runs.size(); ++run) {
-        const QRawFont rawFont = laidOut.runs[run].rawFont();
-        const QList<quint32> indexes = laidOut.runs[run].glyphIndexes();
-        const QList<QPointF> positions = laidOut.runs[run].positions();
-        // A glyph may reach left of where it is drawn; a pixel more for the
-        // antialiasing.
-        for (qsizetype i = 0; i < indexes.size(); ++i)
-            laidOut.glyphs.push_back(
-                {indexes[i], positions[i], positions[i].x() + rawFont.boundingRect(indexes[i]).left() - 1, run});
-    }
-    return laidOut;
-}
-
-std::optional<qreal> ProgressLabel::firstChange(const Line& before, const Line& after) {
-    const auto same = [&](const Line::Glyph& was, const Line::Glyph& is) {
+std::optional<qreal> ProgressLabel::firstChange(const LaidOutLine& before, const LaidOutLine& after) {
+    const auto same = [&](const LaidOutLine::Glyph& was, const LaidOutLine::Glyph& is) {
         return was.index == is.index && was.position == is.position &&
                before.runs[was.run].rawFont() == after.runs[is.run].rawFont();
     };
@@ -90,7 +65,7 @@ std::optional<qreal> ProgressLabel::firstChange(const Line& before, const Line& 
         ++first;
     if (first == before.glyphs.size() && first == after.glyphs.size()) return std::nullopt;
     qreal left = std::numeric_limits<qreal>::max();
-    for (const Line* line : {&before, &after})
+    for (const LaidOutLine* line : {&before, &after})
         for (std::size_t i = first; i < line->glyphs.size(); ++i) left = std::min(left, line->glyphs[i].inkLeft);
     return left;
 }
@@ -120,7 +95,8 @@ void ProgressLabel::prepareText() {
         leadInkLeft_ = ink.left() - 1;
         leadInkRight_ = ink.right() + 1;
     }
-    rest_ = layOutLine(whole.mid(split), font());
+    if (keys_.font() != font()) keys_ = KeyLayout(font());  // its own font or one it inherits
+    rest_ = keys_.layOut(whole.mid(split));
 }
 
 void ProgressLabel::changeEvent(QEvent* event) {

@@ -1,18 +1,20 @@
 #pragma once
 
-#include <QGlyphRun>
 #include <QLabel>
 #include <QList>
 #include <QStaticText>
 #include <optional>
 #include <vector>
 
+#include "ui/KeyLayout.h"
+
 namespace ui {
 
 // The progress label: bold text that changes on every row of a run, as wide
 // as its text like an auto-sized label. A run's texts are a fixed lead
 // ("Integrando Documento: ") and the row's key: the lead is laid out once,
-// the key once per change, for the width and the painting alike. The label
+// the key once per change (mostly from its characters' glyphs), for the width
+// and the painting alike. The label
 // paints its own background: a new key repaints the label from the first
 // glyph that changed (keys that count up change at their end), a new lead
 // the whole label, plus the window under the part it gives up when the text
@@ -31,24 +33,9 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // Text laid out on one line, as a static text lays it out: its glyphs,
-    // where they go, and the line's size.
-    struct Line {
-        struct Glyph {
-            quint32 index;
-            QPointF position;
-            qreal inkLeft;  // where its pixels may start
-            qsizetype run;
-        };
-        QString text;
-        QList<QGlyphRun> runs;
-        std::vector<Glyph> glyphs;
-        QSizeF size;
-    };
-    static Line layOutLine(const QString& text, const QFont& font);
     // Where the pixels of the glyphs from the first one that differs
     // between the lines may start, in either; none when all are alike.
-    static std::optional<qreal> firstChange(const Line& before, const Line& after);
+    static std::optional<qreal> firstChange(const LaidOutLine& before, const LaidOutLine& after);
 
     void layOut();
     void prepareText();
@@ -57,7 +44,8 @@ private:
 
     // The text up to its last blank, and the rest, drawn after it.
     QStaticText lead_;
-    Line rest_;
+    LaidOutLine rest_;
+    KeyLayout keys_;
     qreal leadAdvance_ = 0;
     // Where the pixels of the lead may lie.
     qreal leadInkLeft_ = 0;

@@ -5,12 +5,14 @@
 #include <QEnterEvent>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 
 #include "WindowHarness.h"
 #include "ui/Fonts.h"
+#include "ui/KeyLayout.h"
 
 using uitest::WindowHarness;
 
@@ -481,6 +483,47 @@ private slots:
                 QVERIFY2(now.copy(0, 0, width, 13) ==
                              form.lblProgresso()->grab().toImage().convertToFormat(QImage::Format_RGB32),
                          text);
+        }
+    }
+
+    // A key put together from its characters' glyphs is the one the text
+    // engine lays out, glyph for glyph and pixel for pixel, in the label's
+    // font and in fonts that kern and join letters; a key the engine would
+    // shape differently is left to it.
+    void keysLaidOutAsTheTextEngineLaysThemOut() {
+        WindowHarness form;
+        QFont serif(QStringLiteral("DejaVu Serif"));
+        serif.setPixelSize(15);
+        serif.setItalic(true);
+        QFont sans(QStringLiteral("DejaVu Sans"));
+        sans.setPixelSize(12);
+        const auto drawn = [](const ui::LaidOutLine& line) {
+            QImage image(qCeil(line.size.width()) + 8, qCeil(line.size.height()) + 4, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            for (const QGlyphRun& run : line.runs) painter.drawGlyphRun(QPointF(4, 2), run);
+            return image;
+        };
+        for (const QFont& font : {form.lblProgresso()->font(), serif, sans}) {
+            ui::KeyLayout keys(font);
+            QVERIFY2(keys.composes(QStringLiteral("4711")), qPrintable(font.family()));
+            for (const char* key : {"4711", "0123456789", "00042-7", "1WW", "AVATAR", "To", "jj", "ffi", "fl", "Wa.",
+                                    "x/y_Z9", "T\xc3\xa9", "\xc3\x85ngstr\xc3\xb6m", "7"}) {
+                const QString text = QString::fromUtf8(key);
+                const ui::LaidOutLine engine = ui::layOutLine(text, font);
+                for (int pass = 0; pass < 2; ++pass) {  // the second from what the first learnt
+                    const ui::LaidOutLine line = keys.layOut(text);
+                    const QByteArray where = (font.family() + QStringLiteral(": ") + text).toUtf8();
+                    QCOMPARE(line.size, engine.size);
+                    QCOMPARE(line.glyphs.size(), engine.glyphs.size());
+                    for (std::size_t i = 0; i < line.glyphs.size(); ++i) {
+                        QVERIFY2(line.glyphs[i].index == engine.glyphs[i].index, where.constData());
+                        QVERIFY2(line.glyphs[i].position == engine.glyphs[i].position, where.constData());
+                        QVERIFY2(line.glyphs[i].inkLeft == engine.glyphs[i].inkLeft, where.constData());
+                    }
+                    QVERIFY2(drawn(line) == drawn(engine), where.constData());
+                }
+            }
         }
     }
 
