@@ -14,11 +14,10 @@ namespace ui {
 // as its text like an auto-sized label. A run's texts are a fixed lead
 // ("Integrando Documento: ") and the row's key: the lead is laid out once,
 // the key once per change (mostly from its characters' glyphs), for the width
-// and the painting alike. The label
-// paints its own background: a new key repaints the label from the first
-// glyph that changed (keys that count up change at their end), a new lead
-// the whole label, plus the window under the part it gives up when the text
-// gets shorter.
+// and the painting alike. The label paints its own background: a new key
+// repaints the label from the first glyph that changed (keys that count up
+// change at their end), a new lead the whole label, plus the window under the
+// part it gives up when the text gets shorter.
 class ProgressLabel : public QLabel {
     Q_OBJECT
 public:
