@@ -26,7 +26,8 @@ There is no password option: a password in the arguments would show in the
 process list.
 
 Exit status:
-  0    every row written, every branch opened
+  0    every row written (with --changed-only: written or found unchanged),
+       every branch opened
   1    some rows failed or a branch could not be opened; the run went on; or
        --prune left a code's rows to delete in place (an entry of the code
        not opened, more rows than 5 % of the code's or --prune-limit, a

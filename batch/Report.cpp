@@ -59,7 +59,8 @@ std::string ending(const RunRecord& record) {
     if (record.summary.unprunedCodes)
         return "Done, but --prune left the rows to delete of " +
                counted(record.summary.unprunedCodes, "code", "codes") + " in place, as shown above.";
-    return "Done: every row written.";
+    // A run that writes only what differs may write nothing at all.
+    return record.arguments.changedOnly ? "Done: every row written or found unchanged." : "Done: every row written.";
 }
 
 }  // namespace

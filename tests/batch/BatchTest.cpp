@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -167,6 +168,7 @@ TEST_F(Batch, ExitStatusTellsHowTheRunEnded) {
         {{good + "=01", noTables + "=01"}, 2, "Erro ao converter os dados! Motivo: " + noTables + " (DOCUREC)"},
         {{good + "=01", noKey + "=01"}, 2, "Ended by the failure of the DOCUREC job of " + noKey},
         {{}, 0, "Done: every row written.", {"--list", bomList}},
+        {{good + "=01"}, 0, "Done: every row written or found unchanged.", {"--changed-only"}},
         {{gone + "=01", gone + "=02", good + "=01"}, 1, "Done with errors: 0 rows not written, 1 branch database not"},
         {{gone + "=01", gone + "=02"}, 1, "Done with errors: 0 rows not written, 1 branch database not opened.",
          {"--changed-only"}},
@@ -183,12 +185,17 @@ TEST_F(Batch, ExitStatusTellsHowTheRunEnded) {
         EXPECT_EQ(run.lines("\nTotal "), 1) << run.output;
         EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
         // The report's totals are the printed Total's, a failed job's rows included.
-        long read = -1, written = -1, failed = -1;
-        std::istringstream(run.output.substr(run.output.find("\nTotal ") + 7)) >> read >> written >> failed;
+        // Read, then (with --changed-only) compared and unchanged, then
+        // written, failed and the seconds.
+        const std::size_t totalAt = run.output.find("\nTotal ") + 7;
+        std::istringstream total(run.output.substr(totalAt, run.output.find('\n', totalAt) - totalAt));
+        std::vector<std::string> figures(std::istream_iterator<std::string>(total), {});
+        ASSERT_EQ(figures.size(), more == std::vector<std::string>{"--changed-only"} ? 6u : 4u) << run.output;
+        figures.pop_back();
         const auto report = nlohmann::json::parse(std::ifstream(dir.file("run.json")));
-        EXPECT_EQ(report["totals"]["read"], read) << line;
-        EXPECT_EQ(report["totals"]["written"], written) << line;
-        EXPECT_EQ(report["totals"]["failed"], failed) << line;
+        EXPECT_EQ(report["totals"]["read"], std::stol(figures.front())) << line;
+        EXPECT_EQ(report["totals"]["written"], std::stol(figures[figures.size() - 2])) << line;
+        EXPECT_EQ(report["totals"]["failed"], std::stol(figures.back())) << line;
     }
     const BatchRun refusedCentral = batch({"--central", dir.file("nowhere.fb"), "--branch", good + "=01"});
     EXPECT_EQ(refusedCentral.status, 3);
