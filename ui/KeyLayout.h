@@ -31,15 +31,13 @@ struct LaidOutLine {
 LaidOutLine layOutLine(const QString& text, const QFont& font);
 
 // The progress label's keys, laid out as layOutLine lays them out, most of
-// them without the text engine. Shaping a key of a few characters costs the
-// engine more than the rest of the label's repaint, and the code and tables it
-// runs through crowd the database engine out of the processor's caches, which
-// slows the row's commit that follows. A key of printable ASCII is put
-// together from its characters' glyphs, each at the advance of the ones
-// before it, when the engine itself lays out every pair of neighbours in the
-// key that way (no kerning, ligature or other font between them); any other
-// key goes through the engine. Each character and pair is laid out by the
-// engine once.
+// them without the text engine: shaping a key of a few characters costs the
+// engine more than the rest of the label's repaint. A key of printable ASCII
+// is put together from its characters' glyphs, each at the advance of the
+// ones before it, when the engine itself lays out every pair of neighbours in
+// the key that way (no kerning, ligature or other font between them); any
+// other key goes through the engine. Each character and pair is laid out by
+// the engine once.
 class KeyLayout {
 public:
     explicit KeyLayout(QFont font = QFont());

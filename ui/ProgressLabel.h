@@ -1,10 +1,8 @@
 #pragma once
 
 #include <QLabel>
-#include <QList>
 #include <QStaticText>
 #include <optional>
-#include <vector>
 
 #include "ui/KeyLayout.h"
 
